@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/bool16.h"
+
+namespace trenn {
+
+// One symbol defined in a PROGBITS section. `name` holds one character per byte of the ELF
+// name (at most kStoredNameLength of them: nothing uses more); `value` is st_value as read.
+struct SymbolEntry {
+    std::string name;
+    std::int32_t value = 0;
+};
+
+// Names are kept to the characters the program can show (a list text ends at character 119).
+inline constexpr std::size_t kStoredNameLength = 120;
+
+// mdlElfData's module state.
+extern std::string g_errorText;
+// No storage until a symbol table has been read (nullopt); then at least one entry.
+extern std::optional<std::vector<SymbolEntry>> g_symbols;
+// Why the last LoadElfObject returned false, for diagnostics; empty after a success.
+extern std::string g_loadFailureDetail;
+
+inline constexpr const char* kMagicFailureText = "Magic does not match! This is not an ELF file!";
+
+// Checks the magic, copies the PROGBITS sections into the scratch file and builds g_symbols.
+// Returns kTrue on success, kFalse on any failure (g_errorText set only for a bad magic).
+Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath);
+
+}  // namespace trenn

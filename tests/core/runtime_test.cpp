@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+
+#include "runtime/binary_file.h"
+#include "runtime/checked.h"
+#include "runtime/text.h"
+#include "support/temp_dir.h"
+
+using namespace trenn;
+
+TEST(BinaryFile, ReadsPastTheEndAsZeros) {
+    TempDir dir;
+    const std::string path = dir.File("data.bin");
+    std::ofstream(path, std::ios::binary) << "ABCD";
+    BinaryFile file = BinaryFile::OpenForReading(path);
+    unsigned char buffer[8];
+    std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+    EXPECT_EQ(file.ReadAt(2, buffer, 8), 2u);
+    EXPECT_EQ(buffer[0], 'C');
+    EXPECT_EQ(buffer[1], 'D');
+    for (int i = 2; i < 8; ++i) EXPECT_EQ(buffer[i], 0) << i;
+    EXPECT_EQ(file.ReadAt(1u << 30, buffer, 4), 0u);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+TEST(BinaryFile, RefusesWhatIsNotARegularFile) {
+    TempDir dir;
+    EXPECT_THROW(BinaryFile::OpenForReading(dir.Path()), LoadFailure);
+    EXPECT_THROW(BinaryFile::OpenForReading(dir.File("missing")), LoadFailure);
+    const std::string fifo = dir.File("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(BinaryFile::OpenForReading(fifo), LoadFailure);  // must not block
+}
+
+TEST(BinaryFile, ExclusiveCreationNeverWritesThroughALink) {
+    TempDir dir;
+    const std::string target = dir.File("target");
+    std::ofstream(target) << "keep";
+    const std::string link = dir.File("link");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_THROW(BinaryFile::CreateExclusive(link), LoadFailure);
+    EXPECT_THROW(BinaryFile::OpenOrCreateNoFollow(link), LoadFailure);
+    RemoveEntry(link);
+    EXPECT_FALSE(EntryExists(link));
+    std::ifstream in(target);
+    std::string content;
+    in >> content;
+    EXPECT_EQ(content, "keep");
+}
+
+TEST(BinaryFile, CopyAndExtendLeaveExactLength) {
+    TempDir dir;
+    const std::string source = dir.File("source");
+    std::ofstream(source, std::ios::binary) << "0123456789";
+    BinaryFile in = BinaryFile::OpenForReading(source);
+    BinaryFile out = BinaryFile::CreateExclusive(dir.File("out"));
+    EXPECT_EQ(out.CopyFrom(in, 6, 0, 100), 4u);  // stops at the end of the source
+    out.ExtendTo(1u << 20);
+    EXPECT_EQ(out.Size(), 1u << 20);
+    out.ExtendTo(5);  // never shrinks
+    EXPECT_EQ(out.Size(), 1u << 20);
+    char buffer[6];
+    out.ReadAt(0, buffer, 6);
+    EXPECT_EQ(std::string(buffer, 4), "6789");
+    EXPECT_EQ(buffer[4], 0);
+}
+
+TEST(Checked, SingleResultsFailOnNanAndOverflowOnly) {
+    EXPECT_EQ(CheckedSingle(0.1, "t"), 0.1f);
+    EXPECT_EQ(CheckedSingle(1e-45, "t"), 1e-45f);  // underflow is fine
+    EXPECT_EQ(CheckedSingle(3.4028235e38, "t"), std::numeric_limits<float>::max());
+    EXPECT_THROW(CheckedSingle(std::nan(""), "t"), LoadFailure);
+    EXPECT_THROW(CheckedSingle(3.5e38, "t"), LoadFailure);
+    EXPECT_THROW(CheckedSingle(-INFINITY, "t"), LoadFailure);
+    EXPECT_THROW(CheckedStoredSingle(INFINITY, "t"), LoadFailure);
+}
+
+TEST(Checked, SixteenBitLimits) {
+    EXPECT_NO_THROW(RequireInt16UpperBound(32767, "t"));
+    EXPECT_THROW(RequireInt16UpperBound(32768, "t"), LoadFailure);
+    EXPECT_EQ(CheckedInt16(-32768, "t"), -32768);
+    EXPECT_THROW(CheckedInt16(32768, "t"), LoadFailure);
+}
+
+TEST(Text, Windows1252HighHalf) {
+    EXPECT_EQ(Cp1252ToCodePoint(0x41), U'A');
+    EXPECT_EQ(Cp1252ToCodePoint(0x80), U'\u20AC');
+    EXPECT_EQ(Cp1252ToCodePoint(0x81), U'\u0081');
+    EXPECT_EQ(Cp1252ToCodePoint(0x9D), U'\u009D');
+    EXPECT_EQ(Cp1252ToCodePoint(0xFF), U'\u00FF');
+    EXPECT_EQ(BytesToUtf8(std::string("a\x80\xE9", 3)), "a\xE2\x82\xAC\xC3\xA9");
+}
