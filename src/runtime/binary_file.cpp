@@ -96,6 +96,13 @@ std::size_t BinaryFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t l
     return done;
 }
 
+std::uint64_t BinaryFile::NextDataOffset(std::uint64_t offset) const {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data >= 0) return static_cast<std::uint64_t>(data);
+    if (errno == ENXIO) return std::max(offset, Size());
+    return offset;
+}
+
 void BinaryFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t length) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;

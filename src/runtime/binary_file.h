@@ -39,6 +39,10 @@ public:
     // Returns how many bytes came from the file itself.
     std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t length) const;
 
+    // The first offset at or after `offset` that is not inside a hole of a sparse file: the
+    // file's size when only a hole follows, `offset` itself when the system cannot tell.
+    std::uint64_t NextDataOffset(std::uint64_t offset) const;
+
     void WriteAt(std::uint64_t offset, const void* buffer, std::size_t length);
 
     // Copies `length` bytes of `source` from `sourceOffset` to `offset` of this file. Source

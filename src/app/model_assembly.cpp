@@ -1,0 +1,208 @@
+#include "app/model_assembly.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "elf/elf_data.h"
+#include "runtime/checked.h"
+#include "runtime/load_failure.h"
+
+namespace trenn {
+
+static_assert(std::endian::native == std::endian::little,
+              "vertex and index arrays are read straight into memory");
+
+std::vector<MeshPart> g_parts;
+
+namespace {
+
+constexpr std::uint32_t kMarkerWord = 0xFFFFFFFFu;
+constexpr std::size_t kMeshBlockSize = 56;
+constexpr std::size_t kScanBlock = 1u << 20;
+
+std::string Hex(std::int64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::int32_t WordAt(const unsigned char* bytes, std::size_t offset) {
+    std::int32_t value;
+    std::memcpy(&value, bytes + offset, 4);
+    return value;
+}
+
+const std::vector<SymbolEntry>& SymbolsWithStorage() {
+    if (!g_symbols) Fail("the object file has no symbol table");
+    return *g_symbols;
+}
+
+// First place on the 4-byte grid from `start` where two words of all ones follow each other.
+// A lone all-ones word is passed over together with the word after it.
+std::uint64_t FindMarker(const BinaryFile& scratch, std::uint64_t start, std::uint64_t fileSize) {
+    std::vector<unsigned char> block(kScanBlock + 8);
+    std::uint64_t position = start;
+    while (position + 4 <= fileSize) {
+        // Holes in the scratch file are zeros, which can neither be nor start a marker.
+        const std::uint64_t data = scratch.NextDataOffset(position);
+        if (data > position) position += (data - position) & ~std::uint64_t{3};
+        if (position + 4 > fileSize) break;
+        scratch.ReadAt(position, block.data(), block.size());
+        // Words whose first byte lies in this block; the 8 extra bytes hold the pair's partner.
+        std::size_t at = 0;
+        while (at < kScanBlock && position + at + 4 <= fileSize) {
+            if (static_cast<std::uint32_t>(WordAt(block.data(), at)) != kMarkerWord) {
+                at += 4;
+                continue;
+            }
+            if (static_cast<std::uint32_t>(WordAt(block.data(), at + 4)) == kMarkerWord) {
+                return position + at;
+            }
+            at += 8;
+        }
+        position += at;
+    }
+    Fail("no mesh block marker between " + Hex(static_cast<std::int64_t>(start)) +
+         " and the end of the data (" + Hex(static_cast<std::int64_t>(fileSize)) + " bytes)");
+}
+
+void RequireOffset(std::int32_t offset, const char* what) {
+    if (offset < 0 || offset == 0x7FFFFFFF) {
+        Fail(std::string(what) + " " + std::to_string(offset) + " is not a file position");
+    }
+}
+
+}  // namespace
+
+std::string PartListText(const std::string& symbolName) {
+    if (symbolName.size() <= 19) return {};
+    return symbolName.substr(19, 100);
+}
+
+void BuildPartCatalogue(ViewerWindow& window) {
+    const std::vector<SymbolEntry>& symbols = SymbolsWithStorage();
+    RequireInt16UpperBound(static_cast<std::int64_t>(symbols.size()) - 1, "symbol list");
+    std::size_t partCount = 0;
+    const std::size_t prefixLength = std::strlen(kPartPrefix);
+    for (std::size_t i = 0; i < symbols.size(); ++i) {
+        const std::string& name = symbols[i].name;
+        if (name.size() < prefixLength || name.compare(0, prefixLength, kPartPrefix) != 0) continue;
+        window.AddPartItem(PartListText(name));
+        window.SetPartItemData(window.PartListNewIndex(), static_cast<std::int32_t>(i));
+        if (partCount > 0) g_parts.emplace_back();
+        g_parts[partCount].symbol = static_cast<std::int16_t>(i);
+        ++partCount;
+    }
+}
+
+void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
+    MeshPart& part = g_parts.at(k);
+    const std::vector<SymbolEntry>& symbols = SymbolsWithStorage();
+    if (part.symbol < 0 || static_cast<std::size_t>(part.symbol) >= symbols.size()) {
+        Fail("part " + std::to_string(k + 1) + ": symbol " + std::to_string(part.symbol) +
+             " is not in the symbol list");
+    }
+    const std::int32_t value = symbols[static_cast<std::size_t>(part.symbol)].value;
+    const std::string where = "part " + std::to_string(k + 1) + " (symbol " +
+                              std::to_string(part.symbol) + ", value " + Hex(value) + "): ";
+    try {
+        if (value < 1) Fail("the symbol value is below 1");
+        const std::uint64_t fileSize = scratch.Size();
+        const std::uint64_t marker = FindMarker(scratch, static_cast<std::uint64_t>(value), fileSize);
+
+        unsigned char block[kMeshBlockSize];
+        scratch.ReadAt(marker, block, sizeof block);
+        const std::int32_t vertexOffset = WordAt(block, 8);
+        const std::int32_t vertexCount = WordAt(block, 12);
+        const std::int32_t indexOffset = WordAt(block, 48);
+        const std::int32_t indexCount = WordAt(block, 52);
+        const std::string at = " (mesh block at " + Hex(static_cast<std::int64_t>(marker)) + ")";
+
+        if (vertexCount < 1) Fail("vertex count " + std::to_string(vertexCount) + " is below 1" + at);
+        if (vertexCount > kMaxVerticesPerPart) {
+            Fail("vertex count " + std::to_string(vertexCount) + " is above 32768" + at);
+        }
+        RequireOffset(vertexOffset, ("vertex data offset" + at).c_str());
+        part.vertices.assign(static_cast<std::size_t>(vertexCount), MeshVertex{});
+        scratch.ReadAt(static_cast<std::uint64_t>(vertexOffset), part.vertices.data(),
+                       part.vertices.size() * sizeof(MeshVertex));
+
+        if (indexCount < 1) Fail("index count " + std::to_string(indexCount) + " is below 1" + at);
+        RequireOffset(indexOffset, ("index data offset" + at).c_str());
+        // Only the entries the file holds are stored; the rest of the list reads as zeros.
+        const auto start = static_cast<std::uint64_t>(indexOffset);
+        const std::uint64_t present = start < fileSize ? fileSize - start : 0;
+        const std::uint64_t wanted = static_cast<std::uint64_t>(indexCount) * 2;
+        const std::uint64_t storedBytes = std::min(present, wanted);
+        std::vector<std::int16_t> stored(static_cast<std::size_t>((storedBytes + 1) / 2));
+        scratch.ReadAt(start, stored.data(), static_cast<std::size_t>(storedBytes));
+        part.indices = IndexList(indexCount, std::move(stored));
+    } catch (const LoadFailure& failure) {
+        Fail(where + failure.what());
+    } catch (const std::bad_alloc&) {
+        Fail(where + "out of memory");
+    }
+}
+
+float ComputeViewExtent() {
+    RequireInt16UpperBound(static_cast<std::int64_t>(g_parts.size()) - 1, "part list");
+    float extent = 0.0f;
+    for (std::size_t k = 0; k < g_parts.size(); ++k) {
+        const std::vector<MeshVertex>& vertices = g_parts[k].vertices;
+        RequireInt16UpperBound(static_cast<std::int64_t>(vertices.size()) - 1, "vertex array");
+        for (std::size_t j = 0; j < vertices.size(); ++j) {
+            for (const float coordinate : {vertices[j].x, vertices[j].y, vertices[j].z}) {
+                if (!std::isfinite(coordinate)) {
+                    Fail("part " + std::to_string(k + 1) + ", vertex " + std::to_string(j) +
+                         ": coordinate " + (std::isnan(coordinate) ? "is not a number" : "is infinite"));
+                }
+                const float a = std::fabs(coordinate);
+                if (a > extent) extent = a;
+            }
+        }
+    }
+    return extent;
+}
+
+void SetViewScale(float extent, ViewerWindow& window) {
+    const float width = window.PictureWidth();
+    const float height = window.PictureHeight();
+    if (width == 0.0f) Fail("the picture area has no width");
+    const float ratio = CheckedSingle(static_cast<double>(height) / width, "picture proportions");
+    const float f = CheckedSingle(static_cast<double>(ratio) * extent, "view scale");
+    window.ScalePicture(-extent, f, extent, -f);
+}
+
+AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
+                              const std::string& scratchPath) {
+    try {
+        g_parts.assign(1, MeshPart{});
+        ViewerWindow& window = loadWindow();
+        BuildPartCatalogue(window);
+
+        const std::vector<SymbolEntry>& symbols = SymbolsWithStorage();
+        const std::int16_t first = g_parts[0].symbol;
+        if (symbols.at(static_cast<std::size_t>(first)).name.empty()) {
+            return AssemblyOutcome::NotUnderstood;
+        }
+
+        {
+            const BinaryFile scratch = BinaryFile::OpenOrCreateNoFollow(scratchPath);
+            for (std::size_t k = 0; k < g_parts.size(); ++k) ReadMeshBlock(scratch, k);
+        }
+        SetViewScale(ComputeViewExtent(), window);
+        window.ShowWindow();
+        return AssemblyOutcome::WindowShown;
+    } catch (const std::bad_alloc&) {
+        Fail("out of memory");
+    } catch (const std::out_of_range& error) {
+        Fail(std::string("index outside an array: ") + error.what());
+    }
+}
+
+}  // namespace trenn

@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "app/main_module.h"
+#include "app/model.h"
+#include "dialog/common_dialog.h"
+#include "elf/elf_data.h"
+#include "elfgen/elf_builder.h"
+#include "support/fake_window.h"
+#include "support/temp_dir.h"
+
+using namespace trenn;
+
+namespace {
+
+class FakePlatform : public StartupPlatform {
+public:
+    std::map<std::string, std::string> environment;
+    double seconds = 43210.5;
+    char separator = '.';
+    FakeWindow window;
+    int windowsLoaded = 0;
+    std::vector<std::pair<std::string, std::string>> messages;
+
+    std::optional<std::string> Environment(const char* name) const override {
+        const auto it = environment.find(name);
+        return it == environment.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    double SecondsSinceMidnight() const override { return seconds; }
+    char DecimalSeparator() const override { return separator; }
+    ViewerWindow& LoadViewerWindow() override {
+        ++windowsLoaded;
+        return window;
+    }
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        messages.emplace_back(text, title);
+    }
+};
+
+// Chooses a fixed path (or cancels) and remembers the request.
+class ScriptedDialog : public OpenFileDialogPlatform {
+public:
+    std::optional<std::string> answer;
+    OpenFileName seen;
+    std::int32_t GetOpenFileNameA(OpenFileName& request) override {
+        seen = request;
+        if (!answer) return 0;
+        request.lpstrFile = *answer + std::string(260 - answer->size(), '\0');
+        request.lpstrFileTitle = std::string(260, '\0');
+        return 1;
+    }
+    std::int32_t CommDlgExtendedError() override { return 0; }
+};
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform_.environment["TEMP"] = temp_.Path();
+        SetOpenFileDialogPlatform(&dialog_);
+        g_errorText.clear();
+        g_symbols.reset();
+        g_parts.clear();
+    }
+    void TearDown() override { SetOpenFileDialogPlatform(nullptr); }
+
+    std::string Write(const std::string& name, const elfgen::Bytes& bytes) {
+        const std::string path = files_.File(name);
+        elfgen::WriteFile(path, bytes);
+        return path;
+    }
+
+    StartupOutcome Run(const std::string& path) {
+        dialog_.answer = path;
+        return Main(platform_);
+    }
+
+    TempDir temp_;
+    TempDir files_;
+    FakePlatform platform_;
+    ScriptedDialog dialog_;
+};
+
+}  // namespace
+
+TEST(StartupText, ScratchPathAndNumberText) {
+    EXPECT_EQ(SingleToText(705.5475f, '.'), "705.5475");
+    EXPECT_EQ(SingleToText(12.5f, '.'), "12.5");
+    EXPECT_EQ(SingleToText(0.0f, '.'), "0");
+    EXPECT_EQ(SingleToText(12.5f, ','), "12,5");
+    EXPECT_EQ(SingleToText(999.99994f, '.'), "999.9999");
+    EXPECT_EQ(BuildScratchPath("/tmp/", 0.7055475f, '.'), "/tmp/Trenn_705.5475.tmp");
+    EXPECT_EQ(FailureMessage("/a.o", "why"), "An error occured while loading /a.o\r\n\r\nwhy");
+}
+
+TEST(StartupText, TempDirectoryFallbacks) {
+    FakePlatform platform;
+    platform.environment = {{"TEMP", "/var/t"}};
+    EXPECT_EQ(TempDirFromEnvironment(platform), "/var/t/");
+    platform.environment = {{"TEMP", "/var/t/"}};
+    EXPECT_EQ(TempDirFromEnvironment(platform), "/var/t/");
+    platform.environment = {{"TEMP", ""}, {"TMPDIR", "/scratch"}};
+    EXPECT_EQ(TempDirFromEnvironment(platform), "/scratch/");
+    platform.environment = {};
+    EXPECT_EQ(TempDirFromEnvironment(platform), "/tmp/");
+}
+
+TEST_F(Startup, AsksForAnObjectFileWithTheFixedRequest) {
+    dialog_.answer.reset();
+    EXPECT_EQ(Main(platform_), StartupOutcome::Cancelled);
+    EXPECT_EQ(dialog_.seen.Flags, 0x1004);
+    EXPECT_EQ(*dialog_.seen.lpstrFilter, std::string(".o files (*.o)\0*.o\0\0", 20));
+    EXPECT_EQ(*dialog_.seen.lpstrTitle, "Open file");
+    EXPECT_EQ(*dialog_.seen.lpstrDefExt, "o");
+    EXPECT_FALSE(dialog_.seen.lpstrInitialDir.has_value());
+    EXPECT_EQ(dialog_.seen.hwndOwner, 0);
+    // A cancel shows nothing, loads no window and writes no scratch file.
+    EXPECT_TRUE(platform_.messages.empty());
+    EXPECT_EQ(platform_.windowsLoaded, 0);
+    EXPECT_EQ(g_tempDir, temp_.Path() + "/");
+    EXPECT_TRUE(std::filesystem::is_empty(temp_.Path()));
+}
+
+TEST_F(Startup, ExitsWithTheirMessages) {
+    const std::string text = Write("notes.txt", {'h', 'e', 'l', 'l', 'o'});
+    EXPECT_EQ(Run(text), StartupOutcome::LoadFailed);
+    ASSERT_EQ(platform_.messages.size(), 1u);
+    EXPECT_EQ(platform_.messages[0].first, "An error occured while loading " + text +
+                                               "\r\n\r\nMagic does not match! This is not an ELF file!");
+    EXPECT_EQ(platform_.messages[0].second, "Error");
+
+    // An ELF failure other than the magic leaves the reason empty.
+    platform_.messages.clear();
+    g_errorText.clear();
+    elfgen::ElfBuilder bad;
+    bad.shnum = 0x8000;
+    const std::string badPath = Write("bad.o", bad.Build());
+    EXPECT_EQ(Run(badPath), StartupOutcome::LoadFailed);
+    EXPECT_EQ(platform_.messages.at(0).first, "An error occured while loading " + badPath + "\r\n\r\n");
+
+    // No symbol table: the catalogue cannot run.
+    platform_.messages.clear();
+    elfgen::ElfBuilder noSymbols;
+    noSymbols.AddProgbits(elfgen::Bytes(64, 1));
+    const std::string plain = Write("plain.o", noSymbols.Build());
+    EXPECT_EQ(Run(plain), StartupOutcome::Corrupt);
+    EXPECT_EQ(platform_.messages.at(0).first,
+              "An error occured while loading " + plain +
+                  "\r\n\r\nThe .O file is corrupt or does not contain valid mesh data");
+    EXPECT_FALSE(platform_.window.shown);
+}
+
+TEST_F(Startup, NotUnderstoodWithoutParts) {
+    elfgen::ElfBuilder elf;
+    const auto data = elf.AddProgbits(elfgen::Bytes(64, 0));
+    std::vector<std::uint32_t> names;
+    const auto strtab = elf.AddStrtab({"helper"}, &names);
+    elf.AddSymtab({{}, {0, 8, 0, 3, 0, data}, {names[0], 16, 0, 0x11, 0, data}}, strtab);
+    const std::string path = Write("noparts.o", elf.Build());
+    EXPECT_EQ(Run(path), StartupOutcome::NotUnderstood);
+    EXPECT_EQ(platform_.messages.at(0).first,
+              "An error occured while loading " + path + "\r\n\r\nThis is not an understood .O file");
+    EXPECT_FALSE(platform_.window.shown);
+}
+
+TEST_F(Startup, LoadsAModelAndShowsTheWindow) {
+    const std::string path =
+        Write("torus.o", elfgen::BuildModelObject(elfgen::MakeTorusParts(3, 12, 6, 2.0f, 0.5f)));
+    EXPECT_EQ(Run(path), StartupOutcome::WindowShown);
+    EXPECT_TRUE(platform_.messages.empty());
+    EXPECT_TRUE(platform_.window.shown);
+    ASSERT_EQ(platform_.window.items.size(), 3u);
+    EXPECT_EQ(platform_.window.items[0].text, "_torus_1");
+    EXPECT_FLOAT_EQ(platform_.window.scale[2], 2.5f);
+    // The scratch file stays behind, named after the random number.
+    int scratchFiles = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_.Path())) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.rfind("Trenn_", 0), 0u) << name;
+        EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+        ++scratchFiles;
+    }
+    EXPECT_EQ(scratchFiles, 1);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/viewer_window.h"
+
+// Records what loading does to the viewer window.
+class FakeWindow : public trenn::ViewerWindow {
+public:
+    struct Item {
+        std::string text;
+        std::int32_t data = -1;
+    };
+    std::vector<Item> items;
+    float scale[4] = {0, 0, 0, 0};
+    float width = 5985.0f;
+    float height = 5250.0f;
+    bool shown = false;
+
+    void AddPartItem(const std::string& text) override { items.push_back({text}); }
+    std::int32_t PartListNewIndex() const override { return static_cast<std::int32_t>(items.size()) - 1; }
+    void SetPartItemData(std::int32_t index, std::int32_t data) override {
+        items.at(static_cast<std::size_t>(index)).data = data;
+    }
+    float PictureWidth() const override { return width; }
+    float PictureHeight() const override { return height; }
+    void ScalePicture(float x1, float y1, float x2, float y2) override {
+        scale[0] = x1;
+        scale[1] = y1;
+        scale[2] = x2;
+        scale[3] = y2;
+    }
+    void ShowWindow() override { shown = true; }
+};
