@@ -1,0 +1,152 @@
+#include "elf/elf_data.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "elf/elf_format.h"
+#include "elf/elf_symbols.h"
+#include "runtime/binary_file.h"
+#include "runtime/load_failure.h"
+
+namespace trenn {
+
+std::string g_errorText;
+std::optional<std::vector<SymbolEntry>> g_symbols;
+std::string g_loadFailureDetail;
+
+namespace {
+
+using namespace elf;
+
+constexpr unsigned char kMagic[4] = {0x7F, 'E', 'L', 'F'};
+
+// One pass of LoadElfObject. PROGBITS sections are checked in table order as they come, but
+// written only at the end, last to first, so that every byte of the scratch file is written
+// once however many sections overlap.
+class ObjectLoad {
+public:
+    ObjectLoad(const std::string& objectPath, const std::string& scratchPath)
+        : objectPath_(objectPath), scratchPath_(scratchPath) {}
+
+    void Run() {
+        RemoveEntry(scratchPath_);
+        object_ = BinaryFile::OpenForReading(objectPath_);
+        ReadSectionTable();
+        symbols_.emplace(object_, sections_);
+        for (std::size_t i = 0; i < sections_.size(); ++i) {
+            const int index = static_cast<int>(i);
+            if (sections_[i].type == kShtProgbits) PlanCopy(index);
+            if (sections_[i].type == kShtSymtab) symbols_->ReadSymbolTable(index);
+        }
+        WriteScratch();
+        symbols_->Settle();
+    }
+
+    // After a failure: g_symbols as the steps before it left it.
+    void SettleSymbols() {
+        if (symbols_) symbols_->Settle();
+    }
+
+private:
+    struct Copy {
+        std::int32_t offset;
+        std::int32_t size;
+    };
+
+    void ReadSectionTable() {
+        unsigned char header[kHeaderSize];
+        object_.ReadAt(0, header, sizeof header);
+        if (std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+            g_errorText = kMagicFailureText;
+            Fail("bytes 0 to 3 are " + Hex(U32At(header)) +
+                 " read little-endian, not the ELF magic 0x464C457F");
+        }
+        const std::int16_t count = I16At(header + 48);
+        if (count < 0) {
+            Fail("e_shnum " + Hex(static_cast<std::uint32_t>(U16At(header + 48))) +
+                 " is negative as a 16-bit count");
+        }
+        if (count == 0) return;
+        const std::int32_t tableOffset = I32At(header + 32);
+        if (!IsReadableOffset(tableOffset)) {
+            Fail("e_shoff " + Hex(tableOffset) + " is 0x7FFFFFFF or more");
+        }
+        std::vector<unsigned char> table(static_cast<std::size_t>(count) * kSectionHeaderSize);
+        object_.ReadAt(static_cast<std::uint64_t>(tableOffset), table.data(), table.size());
+        sections_.reserve(static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
+            sections_.push_back(ParseSectionHeader(table.data() + i * kSectionHeaderSize));
+        }
+    }
+
+    void PlanCopy(int index) {
+        const SectionHeader& section = sections_[static_cast<std::size_t>(index)];
+        // Every compiler emits empty PROGBITS sections (.text, .note.GNU-stack): nothing to copy.
+        if (section.size == 0) return;
+        const std::string where = SectionName(index, "SHT_PROGBITS");
+        if (section.size < 0) Fail(where + ": sh_size " + Hex(section.size) + " is 2 GiB or more");
+        // Created at the first section that writes, as the scratch file would be opened there;
+        // exclusive, so an entry that reappeared after the removal is never written through.
+        if (!scratch_.IsOpen()) scratch_ = BinaryFile::CreateExclusive(scratchPath_);
+        if (!IsReadableOffset(section.offset)) {
+            Fail(where + ": sh_offset " + Hex(section.offset) + " is 0x7FFFFFFF or more");
+        }
+        copies_.push_back({section.offset, section.size});
+    }
+
+    // Byte x of the scratch file comes from the last section longer than x, so going from the
+    // last section back, each one writes only the range past everything later ones wrote. The
+    // file is new and empty: bytes not written (source past its end) stay holes, read as zeros.
+    void WriteScratch() {
+        std::uint64_t covered = 0;
+        for (auto copy = copies_.rbegin(); copy != copies_.rend(); ++copy) {
+            const auto size = static_cast<std::uint64_t>(copy->size);
+            if (size <= covered) continue;
+            scratch_.CopyFrom(object_, static_cast<std::uint64_t>(copy->offset) + covered, covered,
+                              size - covered);
+            covered = size;
+        }
+        if (scratch_.IsOpen()) {
+            scratch_.ExtendTo(covered);
+            scratch_.Close();
+        }
+    }
+
+    const std::string& objectPath_;
+    const std::string& scratchPath_;
+    BinaryFile object_;
+    BinaryFile scratch_;
+    std::vector<SectionHeader> sections_;
+    std::vector<Copy> copies_;
+    std::optional<SymbolTableReader> symbols_;
+};
+
+}  // namespace
+
+Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath) {
+    ObjectLoad load(objectPath, scratchPath);
+    std::string failure;
+    try {
+        load.Run();
+        g_loadFailureDetail.clear();
+        return kTrue;
+    } catch (const LoadFailure& error) {
+        failure = error.what();
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    }
+    try {
+        load.SettleSymbols();
+    } catch (const LoadFailure&) {
+        // Only an I/O error can get here: the table already passed once. The load has failed
+        // anyway, and the first reason is the one to report.
+    } catch (const std::bad_alloc&) {
+    }
+    g_loadFailureDetail = failure;
+    return kFalse;
+}
+
+}  // namespace trenn
