@@ -1,0 +1,73 @@
+#include "viewer/part_list.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace trenn {
+
+namespace {
+constexpr int kItemDataRole = Qt::UserRole;
+}  // namespace
+
+// itemChanged fires for every role (text, item data, check state) and cannot tell which one
+// changed, so the item watches its own check state instead.
+class PartListItem : public QListWidgetItem {
+public:
+    explicit PartListItem(const QString& text) : QListWidgetItem(text, nullptr, QListWidgetItem::UserType) {}
+
+    QListWidgetItem* clone() const override { return new PartListItem(*this); }
+
+    void setData(int role, const QVariant& value) override {
+        if (role != Qt::CheckStateRole) {
+            QListWidgetItem::setData(role, value);
+            return;
+        }
+        const Qt::CheckState before = checkState();
+        QListWidgetItem::setData(role, value);
+        if (checkState() == before) return;
+        if (auto* list = qobject_cast<PartList*>(listWidget())) list->CheckChanged(this);
+    }
+};
+
+PartList::PartList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // The list holds part names, never edited in place; Space goes to the check box.
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+int PartList::AddItem(const QString& text) {
+    auto* item = new PartListItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);  // not yet in a list: no ItemCheck
+    item->setData(kItemDataRole, QVariant::fromValue<std::int32_t>(0));
+    addItem(item);
+    newIndex_ = row(item);
+    return newIndex_;
+}
+
+QListWidgetItem* PartList::ItemAt(int index) const {
+    if (index < 0 || index >= count()) {
+        throw std::out_of_range("lstParts: no item " + std::to_string(index));
+    }
+    return item(index);
+}
+
+std::int32_t PartList::ItemData(int index) const {
+    return ItemAt(index)->data(kItemDataRole).value<std::int32_t>();
+}
+
+void PartList::SetItemData(int index, std::int32_t value) {
+    ItemAt(index)->setData(kItemDataRole, QVariant::fromValue(value));
+}
+
+bool PartList::Selected(int index) const { return ItemAt(index)->checkState() == Qt::Checked; }
+
+void PartList::SetSelected(int index, bool checked) {
+    ItemAt(index)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void PartList::CheckChanged(const QListWidgetItem* changed) {
+    emit ItemCheck(row(changed));
+}
+
+}  // namespace trenn
