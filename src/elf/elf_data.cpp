@@ -24,8 +24,8 @@ using namespace elf;
 constexpr unsigned char kMagic[4] = {0x7F, 'E', 'L', 'F'};
 
 // One pass of LoadElfObject. PROGBITS sections are checked in table order as they come, but
-// written only at the end, last to first, so that every byte of the scratch file is written
-// once however many sections overlap.
+// written only at the end (also after a failure), last to first, so that every byte of the
+// scratch file is written once however many sections overlap.
 class ObjectLoad {
 public:
     ObjectLoad(const std::string& objectPath, const std::string& scratchPath)
@@ -45,8 +45,9 @@ public:
         symbols_->Settle();
     }
 
-    // After a failure: g_symbols as the steps before it left it.
-    void SettleSymbols() {
+    // After a failure: the scratch file and g_symbols as the sections before it left them.
+    void FinishAfterFailure() {
+        WriteScratch();
         if (symbols_) symbols_->Settle();
     }
 
@@ -139,9 +140,9 @@ Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPa
         failure = "out of memory";
     }
     try {
-        load.SettleSymbols();
+        load.FinishAfterFailure();
     } catch (const LoadFailure&) {
-        // Only an I/O error can get here: the table already passed once. The load has failed
+        // Only an I/O error can get here, everything was checked before. The load has failed
         // anyway, and the first reason is the one to report.
     } catch (const std::bad_alloc&) {
     }
