@@ -21,6 +21,10 @@ inline constexpr std::int32_t OFN_FILEMUSTEXIST = 0x1000;
 
 inline constexpr std::int32_t kDialogBufferLength = 260;
 
+// Failure codes that CommDlgExtendedError reports (0 means the user cancelled).
+inline constexpr std::int32_t kDialogErrorInitialization = 0x0002;
+inline constexpr std::int32_t kDialogErrorBufferTooSmall = 0x3003;
+
 // The open-file request record in its short 76-byte form.
 struct OpenFileName {
     std::int32_t lStructSize = 0;
@@ -58,13 +62,17 @@ public:
 };
 
 // Installs the platform that ShowOpen calls; nullptr restores the default, which fails
-// every request (there is no dialog without a window system).
+// every request with kDialogErrorInitialization (there is no dialog without a window
+// system). The platform is not owned.
 void SetOpenFileDialogPlatform(OpenFileDialogPlatform* platform);
 
 // mdlCommonDialog's module state.
 extern std::int32_t g_lastDialogResult;
 extern std::int32_t g_lastDialogError;
 
+// Shows the open-file dialog. -1 when a file was chosen, 0 on cancel or failure (the
+// out-parameters are then reset). A fileName or fileTitle over 260 characters, or a
+// filter of 32767 characters or more, throws LoadFailure before any dialog is shown.
 Bool16 ShowOpen(DialogString& fileName, DialogString& fileTitle, Bool16& fileMustExist,
                 Bool16& multiSelect, Bool16& readOnly, Bool16& hideReadOnly, DialogString& filter,
                 std::int32_t& filterIndex, DialogString& initialDir, DialogString& dialogTitle,
@@ -74,6 +82,7 @@ Bool16 ShowOpen(DialogString& fileName, DialogString& fileTitle, Bool16& fileMus
 std::string TrimAtNull(const DialogString& text);
 
 // Description and pattern of pair `index` (from 1) of a converted filter, joined by its NUL.
+// "" for an empty filter and for an index below 1 or past the last pair.
 std::string GetFilterPair(const std::string& filter, std::int32_t index);
 
 }  // namespace trenn
