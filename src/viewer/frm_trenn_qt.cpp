@@ -132,9 +132,11 @@ void FrmTrenn::ShowWindow() {
 }
 
 void FrmTrenn::CentreOnScreen() {
+    // With the native window in place the platform can tell the frame's size; where it
+    // cannot before the window is mapped, the client area is centred instead.
+    create();
     const QScreen* target = screen();
     if (target == nullptr) return;
-    // Before the first show the frame's size is not known yet; the client area is centred.
     const QRect area = target->availableGeometry();
     const QRect outer = frameGeometry();
     move(area.x() + (area.width() - outer.width()) / 2,
@@ -158,3 +160,6 @@ void FrmTrenn::picShow_MouseUp(float /*x*/, float /*y*/) {}
 void FrmTrenn::lstParts_ItemCheck(int /*index*/) {}
 
 }  // namespace trenn
+
+// The header does not share this file's base name, so AUTOMOC needs the hint.
+#include "moc_frm_trenn.cpp"

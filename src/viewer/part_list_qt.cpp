@@ -71,3 +71,6 @@ void PartList::CheckChanged(const QListWidgetItem* changed) {
 }
 
 }  // namespace trenn
+
+// The header does not share this file's base name, so AUTOMOC needs the hint.
+#include "moc_part_list.cpp"

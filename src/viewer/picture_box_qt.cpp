@@ -189,3 +189,6 @@ int WindowsKeyCode(const QKeyEvent& event) {
 }
 
 }  // namespace trenn
+
+// The header does not share this file's base name, so AUTOMOC needs the hint.
+#include "moc_picture_box.cpp"
