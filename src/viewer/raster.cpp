@@ -1,0 +1,213 @@
+#include "viewer/raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+// Bit-exactness depends on doing the floating-point steps in the toolkit's order with no fused
+// multiply-add; GCC keeps FP contraction off in ISO C++ mode, which this project uses.
+
+namespace trenn {
+namespace {
+
+using std::int32_t;
+using std::int64_t;
+
+constexpr int kFracBits = 6;  // the stroker's 26.6 fixed point
+constexpr double kFixedScale = 64.0;
+constexpr int32_t kHalfPixel = 32;
+
+// The toolkit's qRound as built for x86-64 (SSE2): add a signed half, truncate. Differs from
+// std::round for 0.49999999999999994, which this reproduces.
+inline int RoundHalfAway(double v) { return static_cast<int>(v + std::copysign(0.5, v)); }
+
+// QPointF's equality: relative to 1e-12, or absolute 1e-12 when either side is zero.
+inline bool SameCoordinate(double a, double b) {
+    if (a == 0.0 || b == 0.0) return std::fabs(a - b) <= 1e-12;
+    return std::fabs(a - b) * 1e12 <= std::min(std::fabs(a), std::fabs(b));
+}
+
+inline void PutChecked(const RasterTarget& t, int64_t x, int64_t y, std::uint32_t argb) {
+    if (x < 0 || y < 0 || x >= t.width || y >= t.height) return;
+    t.pixels[y * t.stride + x] = argb;
+}
+
+// A line whose ends compare equal is drawn as the single pixel nearest to its first end.
+void PlotNearest(const RasterTarget& t, double x, double y, std::uint32_t argb) {
+    // Range test first: the rounding below must only see values that fit an int.
+    if (!(x > -2.0 && x < t.width + 1.0 && y > -2.0 && y < t.height + 1.0)) return;
+    PutChecked(t, RoundHalfAway(x), RoundHalfAway(y), argb);
+}
+
+// Clips axis `u` of the line to [lo, hi]; `v` is moved along the line. False when nothing is
+// left. The arithmetic order is the toolkit's, so clipped ends land on the same 1/64 pixel.
+inline bool ClipAxis(double& u1, double& v1, double& u2, double& v2, double lo, double hi) {
+    if (u1 < lo) {
+        if (u2 <= lo) return false;
+        v1 += (v2 - v1) / (u2 - u1) * (lo - u1);
+        u1 = lo;
+    } else if (u1 > hi) {
+        if (u2 >= hi) return false;
+        v1 += (v2 - v1) / (u2 - u1) * (hi - u1);
+        u1 = hi;
+    }
+    if (u2 < lo) {
+        v2 += (v2 - v1) / (u2 - u1) * (lo - u2);
+        u2 = lo;
+    } else if (u2 > hi) {
+        v2 += (v2 - v1) / (u2 - u1) * (hi - u2);
+        u2 = hi;
+    }
+    return true;
+}
+
+// Minor-axis step per major pixel in 16.16, truncated toward zero.
+inline int64_t SlopeFixed16(int64_t num, int64_t den) {
+    if (num >= -0x7fff && num <= 0x7fff) {
+        // Short spans: 32-bit division is several times cheaper than 64-bit.
+        return static_cast<int32_t>(num * 65536) / static_cast<int32_t>(den);
+    }
+    return num * 65536 / den;
+}
+
+// Walks the major axis from m1 to m2 (m1 <= m2) in 26.6, one pixel per major step, with the
+// square cap of a 1-px pen: the run reaches half a pixel past both ends, and a pixel is drawn
+// for every pixel centre column (or row) the extended run covers, counted from floor(m1).
+template <bool kChecked, bool kSteep>
+inline void Walk(const RasterTarget& t, int32_t m1, int32_t m2, int32_t n1, int32_t n2,
+                 std::uint32_t argb) {
+    const int64_t inc = SlopeFixed16(int64_t{n2} - n1, int64_t{m2} - m1);
+    const int64_t capStart = int64_t{m1} - kHalfPixel;
+    int64_t major = int64_t{m1} >> kFracBits;
+    const int64_t majorEnd = (int64_t{m2} + 2 * kHalfPixel) >> kFracBits;
+    // Positive slopes sample half a 1/64 step later, so the minor value rounds consistently.
+    const int64_t bias = inc > 0 ? kHalfPixel : 0;
+    int64_t minor = int64_t{n1} * 1024 - (inc >> 1) +
+                    (((major * 64 + bias - capStart) * inc) >> kFracBits);
+
+    if constexpr (kChecked) {
+        for (; major < majorEnd; ++major, minor += inc) {
+            if constexpr (kSteep) {
+                PutChecked(t, minor >> 16, major, argb);
+            } else {
+                PutChecked(t, major, minor >> 16, argb);
+            }
+        }
+    } else if constexpr (kSteep) {
+        std::uint32_t* row = t.pixels + major * t.stride;
+        for (; major < majorEnd; ++major, minor += inc, row += t.stride) row[minor >> 16] = argb;
+    } else {
+        std::uint32_t* column = t.pixels + major;
+        for (; major < majorEnd; ++major, minor += inc, ++column)
+            column[(minor >> 16) * t.stride] = argb;
+    }
+}
+
+// Strokes a 1-px line between two 26.6 points. The axis with the longer span is the major
+// one (ties go horizontal); ends are ordered so the walk runs towards increasing major.
+template <bool kChecked>
+inline void StrokeFixed(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                        std::uint32_t argb) {
+    if (std::abs(x2 - x1) < std::abs(y2 - y1)) {
+        if (y1 > y2) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        Walk<kChecked, true>(t, y1, y2, x1, x2, argb);
+    } else {
+        if (x1 == x2) return;  // both spans below 1/64 pixel: nothing is drawn
+        if (x1 > x2) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        Walk<kChecked, false>(t, x1, x2, y1, y2, argb);
+    }
+}
+
+inline int32_t ToFixed(double v) { return static_cast<int32_t>(v * kFixedScale); }
+
+// Inside [1, side - 2] no pixel of a line can fall outside the image: the cap reaches at most
+// half a pixel along the major axis and the minor axis moves at most one pixel per pixel.
+inline bool IsInner(double v, int side) { return v >= 1.0 && v <= side - 2.0; }
+
+}  // namespace
+
+void RasterDot(const RasterTarget& target, double cx, double cy, int width, std::uint32_t argb) {
+    const double half = width / 2.0;
+    // The caller's cull: dots wholly outside never reach the painter.
+    if (!(cx + half >= -1.0 && cx - half <= target.width + 1.0 && cy + half >= -1.0 &&
+          cy - half <= target.height + 1.0)) {
+        return;
+    }
+    const double left = cx - half;
+    const double top = cy - half;
+    // An unantialiased fillRect rounds each edge to the nearest integer, halves away from zero.
+    // Clamping to just outside the image first keeps the rounding in int range and changes
+    // nothing after the rectangle is clipped to the image.
+    const auto edge = [](double v, int side) {
+        return RoundHalfAway(std::clamp(v, -1.0, side + 1.0));
+    };
+    int x1 = edge(left, target.width);
+    int x2 = edge(left + width, target.width);
+    int y1 = edge(top, target.height);
+    int y2 = edge(top + width, target.height);
+    if (x2 < x1) std::swap(x1, x2);
+    if (y2 < y1) std::swap(y1, y2);
+    x1 = std::max(x1, 0);
+    y1 = std::max(y1, 0);
+    x2 = std::min(x2, target.width);
+    y2 = std::min(y2, target.height);
+    for (int y = y1; y < y2; ++y) {
+        std::uint32_t* row = target.pixels + y * target.stride;
+        std::fill(row + x1, row + std::max(x1, x2), argb);
+    }
+}
+
+void RasterLine(const RasterTarget& target, double x1, double y1, double x2, double y2,
+                std::uint32_t argb) {
+    if (SameCoordinate(x1, x2) && SameCoordinate(y1, y2)) {
+        PlotNearest(target, x1, y1, argb);
+        return;
+    }
+    // The stroker clips to one pixel beyond the image in floating point, then converts the
+    // clipped ends to fixed point; pixels outside the image are dropped one by one.
+    if (!ClipAxis(x1, y1, x2, y2, -1.0, target.width + 1.0)) return;
+    if (!ClipAxis(y1, x1, y2, x2, -1.0, target.height + 1.0)) return;
+    // Infinite or NaN input can survive clipping; never convert such values.
+    const auto near = [](double v, int side) { return v >= -2.0 && v <= side + 2.0; };
+    if (!(near(x1, target.width) && near(x2, target.width) && near(y1, target.height) &&
+          near(y2, target.height))) {
+        return;
+    }
+    StrokeFixed<true>(target, ToFixed(x1), ToFixed(y1), ToFixed(x2), ToFixed(y2), argb);
+}
+
+RasterVertex PrepareRasterVertex(const RasterTarget& target, double x, double y) {
+    RasterVertex v{x, y, kRasterVertexOuter, kRasterVertexOuter};
+    if (IsInner(x, target.width) && IsInner(y, target.height)) {
+        v.fx = ToFixed(x);
+        v.fy = ToFixed(y);
+    }
+    return v;
+}
+
+void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
+                std::uint32_t argb) {
+    if (a.fx == kRasterVertexOuter || b.fx == kRasterVertexOuter) {
+        RasterLine(target, a.x, a.y, b.x, b.y, argb);
+        return;
+    }
+    const int32_t dx = b.fx - a.fx;
+    const int32_t dy = b.fy - a.fy;
+    // Ends within 1/64 pixel of each other may still compare equal as points (a pixel is
+    // drawn) or not (nothing or a short run is drawn); only the doubles can tell.
+    if (static_cast<std::uint32_t>(dx + 1) <= 2u && static_cast<std::uint32_t>(dy + 1) <= 2u &&
+        SameCoordinate(a.x, b.x) && SameCoordinate(a.y, b.y)) {
+        PlotNearest(target, a.x, a.y, argb);
+        return;
+    }
+    StrokeFixed<false>(target, a.fx, a.fy, b.fx, b.fy, argb);
+}
+
+}  // namespace trenn

@@ -1,0 +1,49 @@
+#pragma once
+
+// Headless drawing of the picture area's dots and 1-px lines straight into a 32-bit pixel
+// buffer, reproducing pixel for pixel what the toolkit's raster engine draws for PaintDot and
+// PaintLine (qt_primitives.h) on an RGB32 image without antialiasing. No toolkit includes.
+//
+// Colours are written as given: pass an opaque 0xffRRGGBB value, as the RGB32 image stores it.
+// Translucent colours would be blended by the toolkit; they are not reproduced here.
+// Image sides up to 2^24 pixels are supported.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace trenn {
+
+struct RasterTarget {
+    std::uint32_t* pixels;
+    int width;
+    int height;
+    std::ptrdiff_t stride;  // in pixels
+};
+
+// Same pixels as PaintDot(painter, QPointF(cx, cy), width, colour).
+void RasterDot(const RasterTarget& target, double cx, double cy, int width, std::uint32_t argb);
+
+// Same pixels as PaintLine(painter, QPointF(x1, y1), QPointF(x2, y2), 1, colour).
+void RasterLine(const RasterTarget& target, double x1, double y1, double x2, double y2,
+                std::uint32_t argb);
+
+// A vertex converted once for many lines: the line stroker works on 26.6 fixed point, so a
+// mesh vertex shared by several edges needs converting only once. Valid for the target size it
+// was prepared for.
+struct RasterVertex {
+    double x;
+    double y;
+    std::int32_t fx;  // 26.6 fixed point; kRasterVertexOuter when the fast path cannot be used
+    std::int32_t fy;
+};
+
+inline constexpr std::int32_t kRasterVertexOuter = INT32_MIN;
+
+RasterVertex PrepareRasterVertex(const RasterTarget& target, double x, double y);
+
+// Same pixels as RasterLine(target, a.x, a.y, b.x, b.y, argb). When both vertices lie at least
+// one pixel inside the image, clipping and per-pixel bounds checks are skipped.
+void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
+                std::uint32_t argb);
+
+}  // namespace trenn
