@@ -19,6 +19,10 @@ constexpr double kMaxRecords = 32767;
 constexpr std::size_t kTableCacheLimit = 16;
 // st_shndx values from here up are reserved (absolute, common, ...): no section defines them.
 constexpr std::uint16_t kFirstReservedIndex = 0xFF00;
+constexpr std::size_t kBlockRecords = 256;
+constexpr std::int64_t kBlockBytes = kBlockRecords * kSymbolSize;
+// About 40 bytes each: the cache stays near 10 MiB.
+constexpr std::size_t kBlockCacheLimit = 1u << 18;
 
 }  // namespace
 
@@ -67,17 +71,23 @@ void SymbolTableReader::ReadSymbolTable(int index) {
 
     const StepKey key{symtab.offset, recordCount, strtab.offset, strtab.size};
     if (problem.empty() && passed_.contains(key)) {
-        due_ = held_ == key ? std::nullopt : std::optional<StepKey>(key);
-        dueIndex_ = index;
+        Owe(key, index);
         return;
     }
 
     const StringTable& table = StringTableAt(strtab.offset, strtab.size);
     ResetSymbols();
     if (!problem.empty()) Fail(problem);
-    Walk(key, table, index);
+    // Checking first and keeping later means names are copied once per load, not per table.
+    if (!AllPass(key, table)) {
+        const std::int32_t passed = Walk(key, table, index, false, problem);
+        if (!problem.empty()) {
+            Walk(key, table, index, true, problem, passed);
+            Fail(problem);
+        }
+    }
     passed_.insert(key);
-    held_ = key;
+    Owe(key, index);
 }
 
 void SymbolTableReader::Settle() {
@@ -86,14 +96,102 @@ void SymbolTableReader::Settle() {
     const int index = dueIndex_;
     const StringTable& table = StringTableAt(key.tableOffset, key.tableSize);
     ResetSymbols();
-    Walk(key, table, index);
+    std::string problem;
+    Walk(key, table, index, true, problem);
+    if (!problem.empty()) Fail(problem);  // the file changed under us
     held_ = key;
+}
+
+void SymbolTableReader::Owe(const StepKey& key, int index) {
+    due_.reset();
+    if (held_ != key) {
+        due_ = key;
+        dueIndex_ = index;
+    }
 }
 
 void SymbolTableReader::ResetSymbols() {
     g_symbols.emplace(1);
     held_.reset();
     due_.reset();
+}
+
+// A name is good exactly when it starts at or before the table's last NUL byte, so whether
+// all records pass depends on the highest st_name and on any bad st_shndx only.
+bool SymbolTableReader::AllPass(const StepKey& key, const StringTable& table) {
+    if (table.lastNul < 0) return false;
+    const Summary summary = SummarizeRange(key.recordOffset, key.recordCount);
+    return !summary.badIndex && summary.highestName <= static_cast<std::uint32_t>(table.lastNul);
+}
+
+SymbolTableReader::Summary SymbolTableReader::Summarize(const unsigned char* records,
+                                                        std::size_t count) const {
+    Summary summary;
+    const auto sectionCount = static_cast<std::uint32_t>(sections_.size());
+    for (std::size_t j = 0; j < count; ++j) {
+        const unsigned char* record = records + j * kSymbolSize;
+        summary.highestName = std::max(summary.highestName, U32At(record));
+        const std::uint32_t shndx = U16At(record + 14);
+        summary.badIndex |= shndx >= sectionCount && shndx < kFirstReservedIndex;
+    }
+    return summary;
+}
+
+// Symbol tables that overlap without coinciding (one starting a record after the other, say)
+// share their records: summaries of whole blocks of records are kept, so each block is read
+// and scanned once, and a table costs its two partial end blocks plus one lookup per block.
+SymbolTableReader::Summary SymbolTableReader::SummarizeRange(std::int32_t offset,
+                                                             std::int32_t count) {
+    const auto join = [](Summary& into, const Summary& more) {
+        into.highestName = std::max(into.highestName, more.highestName);
+        into.badIndex |= more.badIndex;
+    };
+    const auto scan = [&](std::int64_t from, std::int64_t to, Summary& into) {
+        if (from >= to) return;
+        span_.resize(static_cast<std::size_t>(to - from));
+        object_.ReadAt(static_cast<std::uint64_t>(from), span_.data(), span_.size());
+        join(into, Summarize(span_.data(), span_.size() / kSymbolSize));
+    };
+
+    // Blocks of a chain start at the chain's residue: records of one table all lie on one chain.
+    const std::int64_t chain = offset % static_cast<std::int64_t>(kSymbolSize);
+    const std::int64_t end = offset + static_cast<std::int64_t>(count) * kSymbolSize;
+    const std::int64_t firstBlock = (offset - chain + kBlockBytes - 1) / kBlockBytes;
+    const std::int64_t endBlock = (end - chain) / kBlockBytes;
+    const auto blockStart = [&](std::int64_t block) { return chain + block * kBlockBytes; };
+    Summary total;
+    if (firstBlock >= endBlock) {
+        scan(offset, end, total);
+        return total;
+    }
+    scan(offset, blockStart(firstBlock), total);
+    scan(blockStart(endBlock), end, total);
+
+    if (blocks_.size() > kBlockCacheLimit) blocks_.clear();
+    std::int64_t block = firstBlock;
+    while (block < endBlock) {
+        const auto blockKey = [&](std::int64_t b) {
+            return static_cast<std::uint64_t>(b) * kSymbolSize + static_cast<std::uint64_t>(chain);
+        };
+        if (const auto found = blocks_.find(blockKey(block)); found != blocks_.end()) {
+            join(total, found->second);
+            ++block;
+            continue;
+        }
+        // Read the run of blocks not seen yet in one piece.
+        std::int64_t runEnd = block + 1;
+        while (runEnd < endBlock && !blocks_.contains(blockKey(runEnd))) ++runEnd;
+        span_.resize(static_cast<std::size_t>((runEnd - block) * kBlockBytes));
+        object_.ReadAt(static_cast<std::uint64_t>(blockStart(block)), span_.data(), span_.size());
+        for (std::int64_t b = block; b < runEnd; ++b) {
+            const Summary summary = Summarize(
+                span_.data() + static_cast<std::size_t>((b - block) * kBlockBytes), kBlockRecords);
+            blocks_.emplace(blockKey(b), summary);
+            join(total, summary);
+        }
+        block = runEnd;
+    }
+    return total;
 }
 
 const SymbolTableReader::StringTable& SymbolTableReader::StringTableAt(std::int32_t offset,
@@ -111,47 +209,54 @@ const SymbolTableReader::StringTable& SymbolTableReader::StringTableAt(std::int3
     for (std::size_t p = length; p-- > 0;) {
         if (table->bytes[p] == 0) next = static_cast<std::int16_t>(p);
         table->nextNul[p] = next;
+        if (next >= 0 && table->lastNul < 0) table->lastNul = next;
     }
     return *tables_.emplace(cacheKey, std::move(table)).first->second;
 }
 
-void SymbolTableReader::Walk(const StepKey& key, const StringTable& table, int index) {
-    const std::size_t length = static_cast<std::size_t>(key.recordCount) * kSymbolSize;
-    records_.resize(length);
-    object_.ReadAt(static_cast<std::uint64_t>(key.recordOffset), records_.data(), length);
+std::int32_t SymbolTableReader::Walk(const StepKey& key, const StringTable& table, int index,
+                                     bool keep, std::string& problem, std::int32_t limit) {
+    if (recordsKey_ != std::make_pair(key.recordOffset, key.recordCount)) {
+        const std::size_t length = static_cast<std::size_t>(key.recordCount) * kSymbolSize;
+        records_.resize(length);
+        object_.ReadAt(static_cast<std::uint64_t>(key.recordOffset), records_.data(), length);
+        recordsKey_ = std::make_pair(key.recordOffset, key.recordCount);
+    }
+
+    const std::int32_t end = std::min(limit, key.recordCount);
 
     std::vector<SymbolEntry>& symbols = *g_symbols;
     std::size_t kept = 0;
     const std::size_t tableLength = table.bytes.size();
-    for (std::int32_t j = 0; j < key.recordCount; ++j) {
+    for (std::int32_t j = 0; j < end; ++j) {
         const unsigned char* record = records_.data() + static_cast<std::size_t>(j) * kSymbolSize;
         const std::uint32_t nameOffset = U32At(record);
-        if (nameOffset > static_cast<std::uint32_t>(kLastNamePosition) || nameOffset >= tableLength ||
-            table.nextNul[nameOffset] < 0) {
+        if (nameOffset >= tableLength || table.nextNul[nameOffset] < 0) {
             const std::string what = SectionName(index, "SHT_SYMTAB") + ": symbol " +
                                      std::to_string(j) + ": st_name " + std::to_string(nameOffset);
             if (nameOffset > static_cast<std::uint32_t>(kLastNamePosition)) {
-                Fail(what + " is outside 0..32767");
+                problem = what + " is outside 0..32767";
+            } else if (nameOffset >= tableLength) {
+                problem = what + " lies past the end of the string table (" +
+                          std::to_string(key.tableSize) + " bytes)";
+            } else if (tableLength < static_cast<std::size_t>(key.tableSize)) {
+                problem = what + ": the name has no NUL byte at or before offset 32767";
+            } else {
+                problem = what + ": the name runs to the end of the string table without a NUL byte";
             }
-            if (nameOffset >= tableLength) {
-                Fail(what + " lies past the end of the string table (" +
-                     std::to_string(key.tableSize) + " bytes)");
-            }
-            if (tableLength < static_cast<std::size_t>(key.tableSize)) {
-                Fail(what + ": the name has no NUL byte at or before offset 32767");
-            }
-            Fail(what + ": the name runs to the end of the string table without a NUL byte");
+            return j;
         }
 
         const std::uint16_t shndx = U16At(record + 14);
         if (shndx >= kFirstReservedIndex) continue;
         if (shndx >= sections_.size()) {
-            Fail(SectionName(index, "SHT_SYMTAB") + ": symbol " + std::to_string(j) +
-                 ": st_shndx " + Hex(static_cast<std::uint32_t>(shndx)) +
-                 " is not a section number (the file has " + std::to_string(sections_.size()) +
-                 " sections)");
+            problem = SectionName(index, "SHT_SYMTAB") + ": symbol " + std::to_string(j) +
+                      ": st_shndx " + Hex(static_cast<std::uint32_t>(shndx)) +
+                      " is not a section number (the file has " +
+                      std::to_string(sections_.size()) + " sections)";
+            return j;
         }
-        if (sections_[shndx].type != kShtProgbits) continue;
+        if (!keep || sections_[shndx].type != kShtProgbits) continue;
 
         const auto nameLength = std::min<std::size_t>(
             static_cast<std::size_t>(table.nextNul[nameOffset]) - nameOffset, kStoredNameLength);
@@ -166,6 +271,7 @@ void SymbolTableReader::Walk(const StepKey& key, const StringTable& table, int i
         }
         ++kept;
     }
+    return end;
 }
 
 }  // namespace trenn::elf

@@ -316,6 +316,13 @@ TEST_F(ElfCases, SymbolTable) {
         {"bad st_shndx on a record that is never kept", model([](Model& m) { m.PatchShndx(0, 0x100); }),
          kLoad, kModelScratch, kReset},
         {"st_name at the table's end", model([](Model& m) { m.PatchSymbol(1, 0, 33); }), kLoad, kModelScratch, kReset},
+        {"st_name at the table's end, a good table after it",
+         model([](Model& m) {
+             elfgen::Section good = m.Symtab();
+             m.PatchSymbol(1, 0, 33);
+             m.elf.AddSection(good);
+         }),
+         kLoad, kModelScratch, kReset},
         {"st_name 32768", model([](Model& m) { m.PatchSymbol(1, 0, 32768); }), kLoad, kModelScratch, kReset},
         {"st_name 0xFFFFFFFF", model([](Model& m) { m.PatchSymbol(1, 0, 0xFFFFFFFF); }), kLoad, kModelScratch, kReset},
         // Every record is checked; the first one was kept by then.
@@ -505,6 +512,47 @@ TEST_F(ElfLoad, LastSymbolTableDecides) {
         m.elf.sections[bIndex].type = 0;
         EXPECT_EQ(Load(m.elf.Build()), row.outcome) << g_loadFailureDetail;
         EXPECT_EQ(SymbolsNow(), row.symbols);
+    }
+}
+
+// Tables that overlap share the checks of their records: a bad record that a first table
+// does not reach still fails a second one that does.
+TEST_F(ElfLoad, OverlappingSymbolTables) {
+    struct Row {
+        std::uint32_t firstStart, firstCount, secondStart, secondCount;
+        Outcome outcome;
+        std::size_t kept;  // entries of g_symbols afterwards
+    };
+    // 2000 records in .data, record 1500 with a bad st_shndx; record numbers, not bytes.
+    const Row rows[] = {
+        {0, 1400, 100, 1300, Outcome::kLoaded, 1300},
+        {0, 1400, 100, 1600, Outcome::kLoadFailure, 1400},
+        {1, 1499, 0, 2000, Outcome::kLoadFailure, 1500},
+        {600, 1400, 0, 1000, Outcome::kLoadFailure, 900},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.secondStart) + "+" + std::to_string(row.secondCount));
+        SetUp();
+        ElfBuilder e;
+        const auto data = e.AddProgbits(Fill(8, 'A'));
+        const auto strtab = e.AddStrtab({});
+        std::vector<elfgen::Symbol> records(2000, {0, 1, 0, 0, 0, data});
+        records[1500].shndx = 0x7000;
+        const auto all = e.AddSymtab(records, strtab);
+        e.sections[all].type = 0;
+        const std::uint32_t at = SectionOffset(e.Build(), all);
+        for (const auto& [start, count] : {std::pair{row.firstStart, row.firstCount},
+                                           std::pair{row.secondStart, row.secondCount}}) {
+            elfgen::Section s = e.sections[all];
+            s.type = elfgen::SHT_SYMTAB;
+            s.data.clear();
+            s.offset = at + start * 16;
+            s.size = count * 16;
+            e.AddSection(s);
+        }
+        EXPECT_EQ(Load(e.Build()), row.outcome) << g_loadFailureDetail;
+        ASSERT_TRUE(g_symbols.has_value());
+        EXPECT_EQ(g_symbols->size(), row.kept);
     }
 }
 
