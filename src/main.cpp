@@ -1,6 +1,78 @@
+// trenn: asks for an object file, loads its parts and shows them in the viewer window.
+
 #include <QApplication>
+#include <QCursor>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTime>
+
+#include <memory>
+
+#include "app/main_module.h"
+#include "dialog/open_file_dialog.h"
+#include "viewer/app_icon.h"
+#include "viewer/frm_trenn.h"
+
+namespace {
+
+class DesktopPlatform : public trenn::StartupPlatform {
+public:
+    std::unique_ptr<trenn::FrmTrenn> window;
+
+    std::optional<std::string> Environment(const char* name) const override {
+        if (!qEnvironmentVariableIsSet(name)) return std::nullopt;
+        return qgetenv(name).toStdString();
+    }
+    double SecondsSinceMidnight() const override {
+        return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+    }
+    char DecimalSeparator() const override {
+        const QString point = QLocale().decimalPoint();
+        return point.size() == 1 && point.at(0).unicode() < 0x80 ? point.at(0).toLatin1() : '.';
+    }
+    trenn::ViewerWindow& LoadViewerWindow() override {
+        if (!window) window = std::make_unique<trenn::FrmTrenn>();
+        return *window;
+    }
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
+                        QString::fromStdString(text), QMessageBox::Ok);
+        box.exec();
+    }
+    void SetBusy(bool busy) override {
+        if (busy == busy_) return;
+        busy_ = busy;
+        if (busy) {
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            QApplication::processEvents();
+        } else {
+            QApplication::restoreOverrideCursor();
+        }
+    }
+
+private:
+    bool busy_ = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName("Trenn");
+    QApplication::setWindowIcon(trenn::TrennIcon());
+
+    trenn::QtOpenFileDialog dialog;
+    trenn::SetOpenFileDialogPlatform(&dialog);
+    DesktopPlatform platform;
+    const trenn::StartupOutcome outcome = trenn::Main(platform);
+    trenn::SetOpenFileDialogPlatform(nullptr);
+
+    switch (outcome) {
+        case trenn::StartupOutcome::WindowShown:
+            return QApplication::exec();
+        case trenn::StartupOutcome::Cancelled:
+            return 0;
+        default:
+            return 1;  // the message box has been shown; nothing more runs
+    }
 }
