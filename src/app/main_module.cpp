@@ -59,7 +59,7 @@ std::uint32_t SeedFromSeconds(float seconds) {
 }
 
 std::string MagicDetail(const std::string& path) {
-    return "the first four bytes of " + path + " are not 7F 45 4C 46 (\\x7fELF)";
+    return "the first four bytes of " + path + " are not 7F 45 4C 46";
 }
 
 }  // namespace
