@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "app/model.h"
 #include "app/viewer_window.h"
+#include "runtime/bool16.h"
 
 class QCheckBox;
 class QLabel;
@@ -51,6 +53,15 @@ public:
     int chkHorizonalValue() const;
     int chkVerticalValue() const;
 
+    // The view angles (radians) and the drag state.
+    float Yaw() const { return m_yaw; }
+    float Pitch() const { return m_pitch; }
+    Bool16 Dragging() const { return m_dragging; }
+    // How many times the picture has been drawn since the window was created.
+    int RedrawCount() const { return redrawCount_; }
+    // Threads the redraw may use; large models share the work when this is above 1.
+    void SetDrawThreads(int threads) { drawThreads_ = threads; }
+
 protected slots:
     // Event handlers, connected in the constructor. Virtual so that the tests can watch the
     // wiring.
@@ -62,6 +73,16 @@ protected slots:
 
 private:
     void CentreOnScreen();
+    // Clears the picture and draws every checked part: its vertex dots, then its edges.
+    void DrawParts();
+
+    float m_yaw = 0.0f;
+    float m_pitch = 0.0f;
+    Bool16 m_dragging = kFalse;
+    float m_lastX = 0.0f;
+    float m_lastY = 0.0f;
+    int redrawCount_ = 0;
+    int drawThreads_ = 2;
 
     QWidget* picParts_ = nullptr;
     PartList* lstParts_ = nullptr;

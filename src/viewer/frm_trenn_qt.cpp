@@ -1,17 +1,22 @@
 #include "viewer/frm_trenn.h"
 
 #include <QCheckBox>
+#include <QFont>
+#include <QImage>
 #include <QLabel>
 #include <QScreen>
 
 #include <algorithm>
 #include <string>
 
+#include "app/model.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
 #include "viewer/app_icon.h"
 #include "viewer/part_list.h"
 #include "viewer/picture_box.h"
+#include "viewer/rotation.h"
+#include "viewer/wireframe.h"
 
 namespace trenn {
 
@@ -30,11 +35,20 @@ QLabel* MakeLabel(QWidget* parent, int index, const QString& text, QRect rect) {
     return label;
 }
 
+// The two check boxes share a narrow panel. Where the platform's font would cut the caption
+// off, the box's font steps down (not below 6 points) so the whole caption shows; the full
+// text is also the tooltip.
 QCheckBox* MakeCheckBox(QWidget* parent, const QString& name, const QString& text, QRect rect) {
     auto* box = new QCheckBox(text, parent);
     box->setObjectName(name);
     box->setGeometry(rect);
     box->setChecked(true);
+    box->setToolTip(text);
+    QFont font = box->font();
+    while (box->sizeHint().width() > rect.width() && font.pointSizeF() > 6.0) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        box->setFont(font);
+    }
     return box;
 }
 
@@ -149,15 +163,79 @@ int FrmTrenn::chkVerticalValue() const { return CheckBoxValue(*chkVertical_); }
 
 // ---- Event handlers ------------------------------------------------------------------------
 
-void FrmTrenn::picShow_KeyDown(int /*keyCode*/) {}
+// Keys turn the model by one step each, auto-repeats included; every key redraws.
+void FrmTrenn::picShow_KeyDown(int keyCode) {
+    switch (keyCode) {
+    case 39: m_yaw = StepAngle(m_yaw, -ROTATION_STEP); break;      // Right
+    case 37: m_yaw = StepAngle(m_yaw, ROTATION_STEP); break;       // Left
+    case 38: m_pitch = StepAngle(m_pitch, ROTATION_STEP); break;   // Up
+    case 40: m_pitch = StepAngle(m_pitch, -ROTATION_STEP); break;  // Down
+    case 36:                                                       // Home
+        m_pitch = 0.0f;
+        m_yaw = 0.0f;
+        break;
+    default: break;
+    }
+    DrawParts();
+}
 
-void FrmTrenn::picShow_MouseDown(float /*x*/, float /*y*/) {}
+// Any button starts a drag; the press itself draws nothing.
+void FrmTrenn::picShow_MouseDown(float x, float y) {
+    m_dragging = kTrue;
+    m_lastX = x;
+    m_lastY = y;
+}
 
-void FrmTrenn::picShow_MouseMove(float /*x*/, float /*y*/) {}
+// One step per move event whatever the distance, on the axes the check boxes allow.
+void FrmTrenn::picShow_MouseMove(float x, float y) {
+    if (m_dragging != kTrue) return;
+    if (chkHorizonalValue() == 1) {
+        if (x < m_lastX) m_yaw = StepAngle(m_yaw, -ROTATION_STEP);
+        if (x > m_lastX) m_yaw = StepAngle(m_yaw, ROTATION_STEP);
+    }
+    if (chkVerticalValue() == 1) {
+        if (y < m_lastY) m_pitch = StepAngle(m_pitch, -ROTATION_STEP);
+        if (y > m_lastY) m_pitch = StepAngle(m_pitch, ROTATION_STEP);
+    }
+    DrawParts();
+    m_lastX = x;
+    m_lastY = y;
+}
 
-void FrmTrenn::picShow_MouseUp(float /*x*/, float /*y*/) {}
+void FrmTrenn::picShow_MouseUp(float /*x*/, float /*y*/) { m_dragging = kFalse; }
 
-void FrmTrenn::lstParts_ItemCheck(int /*index*/) {}
+void FrmTrenn::lstParts_ItemCheck(int /*index*/) { DrawParts(); }
+
+// ---- Drawing -------------------------------------------------------------------------------
+
+void FrmTrenn::DrawParts() {
+    picShow_->Cls();
+    WireframeScene scene;
+    scene.parts = &g_parts;
+    const int count = lstParts_->ListCount();
+    scene.checked.resize(static_cast<std::size_t>(count));
+    bool anyChecked = false;
+    for (int i = 0; i < count; ++i) {
+        const bool checked = lstParts_->Selected(i);
+        scene.checked[static_cast<std::size_t>(i)] = checked;
+        anyChecked = anyChecked || (checked && static_cast<std::size_t>(i) < g_parts.size());
+    }
+    scene.yaw = m_yaw;
+    scene.pitch = m_pitch;
+    scene.mapping = picShow_->Mapping();
+
+    QImage& image = picShow_->Image();
+    const RasterTarget target{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(),
+                              image.height(), image.bytesPerLine() / 4};
+    DrawWireframe(scene, target, drawThreads_);
+    if (anyChecked) {
+        // The pens stay as the last part left them: the edge pen.
+        picShow_->SetDrawWidth(1);
+        picShow_->SetForeColor(0);
+    }
+    picShow_->ImageChanged();
+    ++redrawCount_;
+}
 
 }  // namespace trenn
 
