@@ -165,17 +165,7 @@ int FrmTrenn::chkVerticalValue() const { return CheckBoxValue(*chkVertical_); }
 
 // Keys turn the model by one step each, auto-repeats included; every key redraws.
 void FrmTrenn::picShow_KeyDown(int keyCode) {
-    switch (keyCode) {
-    case 39: m_yaw = StepAngle(m_yaw, -ROTATION_STEP); break;      // Right
-    case 37: m_yaw = StepAngle(m_yaw, ROTATION_STEP); break;       // Left
-    case 38: m_pitch = StepAngle(m_pitch, ROTATION_STEP); break;   // Up
-    case 40: m_pitch = StepAngle(m_pitch, -ROTATION_STEP); break;  // Down
-    case 36:                                                       // Home
-        m_pitch = 0.0f;
-        m_yaw = 0.0f;
-        break;
-    default: break;
-    }
+    ApplyViewKey(keyCode, m_yaw, m_pitch);
     DrawParts();
 }
 

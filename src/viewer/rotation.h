@@ -15,6 +15,29 @@ inline float StepAngle(float angle, double step) {
     return static_cast<float>(static_cast<double>(angle) + step);
 }
 
+// Windows key codes of the keys that turn the view.
+inline constexpr int kKeyHome = 36;
+inline constexpr int kKeyLeft = 37;
+inline constexpr int kKeyUp = 38;
+inline constexpr int kKeyRight = 39;
+inline constexpr int kKeyDown = 40;
+
+// What a key press in the picture area does to the view angles: arrows step, Home resets,
+// any other key leaves them.
+inline void ApplyViewKey(int keyCode, float& yaw, float& pitch) {
+    switch (keyCode) {
+    case kKeyRight: yaw = StepAngle(yaw, -ROTATION_STEP); break;
+    case kKeyLeft: yaw = StepAngle(yaw, ROTATION_STEP); break;
+    case kKeyUp: pitch = StepAngle(pitch, ROTATION_STEP); break;
+    case kKeyDown: pitch = StepAngle(pitch, -ROTATION_STEP); break;
+    case kKeyHome:
+        pitch = 0.0f;
+        yaw = 0.0f;
+        break;
+    default: break;
+    }
+}
+
 // A floating-point fault while turning a vertex (an overflow, or an invalid operation).
 class RotationFault : public std::runtime_error {
 public:
