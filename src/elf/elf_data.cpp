@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "elf/elf_format.h"
@@ -102,8 +103,9 @@ private:
     // last section back, each one writes only the range past everything later ones wrote. The
     // file is new and empty: bytes not written (source past its end) stay holes, read as zeros.
     void WriteScratch() {
+        const std::vector<Copy> copies = std::exchange(copies_, {});  // once, even if it fails
         std::uint64_t covered = 0;
-        for (auto copy = copies_.rbegin(); copy != copies_.rend(); ++copy) {
+        for (auto copy = copies.rbegin(); copy != copies.rend(); ++copy) {
             const auto size = static_cast<std::uint64_t>(copy->size);
             if (size <= covered) continue;
             scratch_.CopyFrom(object_, static_cast<std::uint64_t>(copy->offset) + covered, covered,

@@ -54,12 +54,14 @@ void SymbolTableReader::ReadSymbolTable(int index) {
         const double quotient = static_cast<double>(symtab.size) / static_cast<double>(symtab.entsize);
         // Ties go to the even neighbour (the default rounding mode), not away from zero.
         const double last = std::nearbyint(quotient - 1.0);
-        const std::string ratio = "sh_size " + std::to_string(symtab.size) + " / sh_entsize " +
-                                  std::to_string(symtab.entsize);
+        const auto ratio = [&] {
+            return where + ": sh_size " + std::to_string(symtab.size) + " / sh_entsize " +
+                   std::to_string(symtab.entsize) + " gives ";
+        };
         if (last < 0) {
-            problem = where + ": " + ratio + " gives no record";
+            problem = ratio() + "no record";
         } else if (last >= kMaxRecords) {
-            problem = where + ": " + ratio + " gives " + std::to_string(static_cast<std::int64_t>(last) + 1) +
+            problem = ratio() + std::to_string(static_cast<std::int64_t>(last) + 1) +
                       " records, more than 32767";
         } else {
             recordCount = static_cast<std::int32_t>(last) + 1;
