@@ -125,6 +125,61 @@ inline void StrokeFixed(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x
     }
 }
 
+// Picks a when mask is all ones, b when it is zero; written with bit operations because the
+// compiler turns plain selects back into branches, and here they would mispredict.
+template <typename T>
+inline T Pick(T mask, T a, T b) {
+    return b ^ ((a ^ b) & mask);
+}
+
+// Same walk as StrokeFixed<false> for lines known to stay inside the image, without
+// data-dependent branches: short wireframe edges come in random directions and lengths, and
+// mispredicted branches would cost more than the drawing itself.
+inline void StrokeInner(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                        std::uint32_t argb) {
+    const int32_t steep = -static_cast<int32_t>(std::abs(x2 - x1) < std::abs(y2 - y1));
+    const int32_t a1 = Pick(steep, y1, x1), a2 = Pick(steep, y2, x2);
+    const int32_t b1 = Pick(steep, x1, y1), b2 = Pick(steep, x2, y2);
+    const int32_t reversed = -static_cast<int32_t>(a1 > a2);
+    const int32_t m1 = Pick(reversed, a2, a1), m2 = Pick(reversed, a1, a2);
+    const int32_t n1 = Pick(reversed, b2, b1), n2 = Pick(reversed, b1, b2);
+    if (m1 == m2) return;  // both spans below 1/64 pixel
+
+    // Quotient below 2^17 from operands below 2^47: the double is exact enough that truncating
+    // it equals truncating integer division, and the divider is pipelined.
+    const int64_t inc = static_cast<int64_t>(static_cast<double>((int64_t{n2} - n1) * 65536) /
+                                             static_cast<double>(m2 - m1));
+    const int64_t bias = (-static_cast<int64_t>(inc > 0)) & kHalfPixel;
+    const int64_t major = m1 >> kFracBits;
+    const int64_t count = ((int64_t{m2} + 2 * kHalfPixel) >> kFracBits) - major;
+    const int64_t minor = int64_t{n1} * 1024 - (inc >> 1) +
+                          (((major * 64 + bias - (int64_t{m1} - kHalfPixel)) * inc) >> kFracBits);
+    const int64_t steepWide = steep;
+    const std::ptrdiff_t majorStep = Pick<int64_t>(steepWide, t.stride, 1);
+    const std::ptrdiff_t minorStep = Pick<int64_t>(steepWide, 1, t.stride);
+    // Four pixels per round with masked steps: once the last pixel is reached the walk stops
+    // moving and writes it again, which is harmless. One multiply per pixel.
+    std::uint32_t* at = t.pixels + major * majorStep;
+    int64_t run = minor;
+    const int64_t last = count - 1;
+    int64_t k = 0;
+    for (;;) {
+        const int64_t go0 = (k - last) >> 63;  // all ones while pixel k is not the last
+        const int64_t go1 = (k + 1 - last) >> 63;
+        const int64_t go2 = (k + 2 - last) >> 63;
+        at[(run >> 16) * minorStep] = argb;
+        run += inc & go0, at += majorStep & go0;
+        at[(run >> 16) * minorStep] = argb;
+        run += inc & go1, at += majorStep & go1;
+        at[(run >> 16) * minorStep] = argb;
+        run += inc & go2, at += majorStep & go2;
+        at[(run >> 16) * minorStep] = argb;
+        k += 4;
+        if (k >= count) break;
+        run += inc, at += majorStep;
+    }
+}
+
 inline int32_t ToFixed(double v) { return static_cast<int32_t>(v * kFixedScale); }
 
 // Inside [1, side - 2] no pixel of a line can fall outside the image: the cap reaches at most
@@ -192,9 +247,11 @@ RasterVertex PrepareRasterVertex(const RasterTarget& target, double x, double y)
     return v;
 }
 
-void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
-                std::uint32_t argb) {
-    if (a.fx == kRasterVertexOuter || b.fx == kRasterVertexOuter) {
+namespace {
+
+inline void LineBetween(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
+                        std::uint32_t argb) {
+    if (a.fx == kRasterVertexOuter || b.fx == kRasterVertexOuter) [[unlikely]] {
         RasterLine(target, a.x, a.y, b.x, b.y, argb);
         return;
     }
@@ -202,12 +259,27 @@ void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterV
     const int32_t dy = b.fy - a.fy;
     // Ends within 1/64 pixel of each other may still compare equal as points (a pixel is
     // drawn) or not (nothing or a short run is drawn); only the doubles can tell.
-    if (static_cast<std::uint32_t>(dx + 1) <= 2u && static_cast<std::uint32_t>(dy + 1) <= 2u &&
-        SameCoordinate(a.x, b.x) && SameCoordinate(a.y, b.y)) {
-        PlotNearest(target, a.x, a.y, argb);
-        return;
+    if (static_cast<std::uint32_t>(dx + 1) <= 2u && static_cast<std::uint32_t>(dy + 1) <= 2u)
+        [[unlikely]] {
+        if (SameCoordinate(a.x, b.x) && SameCoordinate(a.y, b.y)) {
+            PlotNearest(target, a.x, a.y, argb);
+            return;
+        }
     }
-    StrokeFixed<false>(target, a.fx, a.fy, b.fx, b.fy, argb);
+    StrokeInner(target, a.fx, a.fy, b.fx, b.fy, argb);
+}
+
+}  // namespace
+
+void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
+                std::uint32_t argb) {
+    LineBetween(target, a, b, argb);
+}
+
+void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
+                 const RasterEdge* edges, std::size_t count, std::uint32_t argb) {
+    for (std::size_t i = 0; i < count; ++i)
+        LineBetween(target, vertices[edges[i].a], vertices[edges[i].b], argb);
 }
 
 }  // namespace trenn

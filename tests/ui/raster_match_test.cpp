@@ -493,11 +493,18 @@ TEST(RasterFrameMatch, ManyLinesAndDotsInOneImage) {
     for (const Line& l : lines) RasterLine(directTarget, l.x1, l.y1, l.x2, l.y2, kLineColour.rgba());
     for (const Dot& d : dots) RasterDot(directTarget, d.x, d.y, d.width, kDotColour.rgba());
 
+    // The batch form, as the viewer would use it: vertices prepared once, edges as index pairs.
     QImage prepared = WhiteImage();
     const RasterTarget preparedTarget = TargetOf(prepared);
-    for (const Line& l : lines)
-        RasterLine(preparedTarget, PrepareRasterVertex(preparedTarget, l.x1, l.y1),
-                   PrepareRasterVertex(preparedTarget, l.x2, l.y2), kLineColour.rgba());
+    std::vector<RasterVertex> vertices;
+    std::vector<RasterEdge> edges;
+    for (const Line& l : lines) {
+        const auto first = static_cast<std::uint32_t>(vertices.size());
+        vertices.push_back(PrepareRasterVertex(preparedTarget, l.x1, l.y1));
+        vertices.push_back(PrepareRasterVertex(preparedTarget, l.x2, l.y2));
+        edges.push_back({first, first + 1});
+    }
+    RasterLines(preparedTarget, vertices.data(), edges.data(), edges.size(), kLineColour.rgba());
     for (const Dot& d : dots) RasterDot(preparedTarget, d.x, d.y, d.width, kDotColour.rgba());
 
     const long ink = CountInk(reference);
@@ -549,6 +556,42 @@ TEST(RasterFrameMatch, HonoursStride) {
         for (int x = kWidth; x < kWidth + kPad; ++x)
             padTouched += buffer[static_cast<size_t>(y * (kWidth + kPad) + x)] != kPadValue;
     EXPECT_EQ(padTouched, 0);
+}
+
+// Inputs the viewer never produces: huge finite ends still match; NaN and infinite ends draw
+// nothing (the toolkit's own result for them is undefined) and must not write anywhere.
+TEST(RasterRobustness, ExtremeAndNonFiniteInput) {
+    Isolated iso;
+    Tally huge{"ends at +-1e308"};
+    for (const double big : {1e308, -1e308, std::numeric_limits<double>::max()}) {
+        iso.Check(huge, {-big, 10.5, big, 20.25});
+        iso.Check(huge, {30.0, -big, 40.75, big});
+        iso.Check(huge, {100.0, 100.0, big, 100.0});
+        iso.Check(huge, {100.0, 100.0, 120.0, big});
+        iso.Check(huge, {big, big, big, big});
+        iso.CheckDot(huge, {big, 10.0, 2});
+    }
+    huge.Report();
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    QImage image = WhiteImage();
+    const RasterTarget target = TargetOf(image);
+    const double odd[] = {nan, inf, -inf};
+    for (const double v : odd) {
+        for (int slot = 0; slot < 4; ++slot) {
+            double c[4] = {50.0, 60.0, 200.0, 90.0};
+            c[slot] = v;
+            RasterLine(target, c[0], c[1], c[2], c[3], kLineColour.rgba());
+            RasterLine(target, PrepareRasterVertex(target, c[0], c[1]),
+                       PrepareRasterVertex(target, c[2], c[3]), kLineColour.rgba());
+        }
+        RasterLine(target, v, v, v, v, kLineColour.rgba());
+        RasterLine(target, -inf, 5.0, inf, 5.0, kLineColour.rgba());
+        RasterDot(target, v, 20.0, 2, kDotColour.rgba());
+        RasterDot(target, 20.0, v, 2, kDotColour.rgba());
+    }
+    EXPECT_EQ(CountInk(image), 0);
 }
 
 }  // namespace

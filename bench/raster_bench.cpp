@@ -1,0 +1,107 @@
+// Throughput of the headless rasterizer on a wireframe-like load: short lines between
+// random sub-pixel vertices and 2x2 vertex dots. Not wired into the build; compile by hand:
+//   g++ -O2 -std=c++20 -Isrc bench/raster_bench.cpp src/viewer/raster.cpp -o raster_bench
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "viewer/raster.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <typename F>
+double BestSeconds(int runs, F&& body) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        body();
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    return best;
+}
+
+using Edge = trenn::RasterEdge;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int width = argc > 1 ? std::atoi(argv[1]) : 395;
+    const int height = argc > 2 ? std::atoi(argv[2]) : 346;
+    const double length = argc > 3 ? std::atof(argv[3]) : 3.0;
+    constexpr int kLines = 1'000'000;
+    constexpr int kDots = 500'000;
+
+    std::vector<std::uint32_t> pixels(static_cast<size_t>(width) * height, 0xffffffffu);
+    const trenn::RasterTarget target{pixels.data(), width, height, width};
+
+    // Each line gets its own two vertices, `length` apart at a random angle, so the edge list
+    // references 2 vertices per line as a mesh with no sharing would.
+    std::mt19937_64 rng(42);
+    std::uniform_real_distribution<> ux(2.0 + length, width - 3.0 - length);
+    std::uniform_real_distribution<> uy(2.0 + length, height - 3.0 - length);
+    std::uniform_real_distribution<> angle(0.0, 2.0 * std::numbers::pi);
+    std::vector<double> xs, ys;
+    std::vector<Edge> edges;
+    for (std::uint32_t i = 0; i < kLines; ++i) {
+        const double x = ux(rng), y = uy(rng), a = angle(rng);
+        xs.push_back(x);
+        ys.push_back(y);
+        xs.push_back(x + length * std::cos(a));
+        ys.push_back(y + length * std::sin(a));
+        edges.push_back({2u * i, 2u * i + 1});
+    }
+    // Optionally draw in spatial order; vertices are then renumbered in drawing order, as a
+    // mesh's vertex and edge lists mostly are, so the bench measures drawing, not cache misses.
+    if (argc > 4 && std::atoi(argv[4]) != 0) {
+        std::sort(edges.begin(), edges.end(), [&](const Edge& p, const Edge& q) {
+            return std::make_pair(int(ys[p.a]) / 16, xs[p.a]) < std::make_pair(int(ys[q.a]) / 16, xs[q.a]);
+        });
+        std::vector<double> sx, sy;
+        for (Edge& e : edges) {
+            for (std::uint32_t* v : {&e.a, &e.b}) {
+                sx.push_back(xs[*v]);
+                sy.push_back(ys[*v]);
+                *v = static_cast<std::uint32_t>(sx.size() - 1);
+            }
+        }
+        xs.swap(sx);
+        ys.swap(sy);
+    }
+    std::vector<trenn::RasterVertex> prepared(xs.size());
+
+    const double tDirect = BestSeconds(15, [&] {
+        for (const Edge& e : edges)
+            trenn::RasterLine(target, xs[e.a], ys[e.a], xs[e.b], ys[e.b], 0xff000000u);
+    });
+    const double tPrepare = BestSeconds(15, [&] {
+        for (size_t i = 0; i < xs.size(); ++i) prepared[i] = trenn::PrepareRasterVertex(target, xs[i], ys[i]);
+    });
+    const double tPrepared = BestSeconds(15, [&] {
+        for (const Edge& e : edges) trenn::RasterLine(target, prepared[e.a], prepared[e.b], 0xff000000u);
+    });
+    const double tBatch = BestSeconds(15, [&] {
+        trenn::RasterLines(target, prepared.data(), edges.data(), edges.size(), 0xff000000u);
+    });
+    const double tDots = BestSeconds(15, [&] {
+        for (int i = 0; i < kDots; ++i) trenn::RasterDot(target, xs[i], ys[i], 2, 0xff0000ffu);
+    });
+
+    std::uint64_t checksum = 0;
+    for (const std::uint32_t p : pixels) checksum = checksum * 31 + p;
+    std::printf("image %dx%d, %d lines of %.1f px, %d dots (checksum %016llx)\n", width, height,
+                kLines, length, kDots, static_cast<unsigned long long>(checksum));
+    std::printf("direct lines   : %7.2f ms  %6.1f M lines/s\n", tDirect * 1e3, kLines / tDirect / 1e6);
+    std::printf("prepare verts  : %7.2f ms  (%zu vertices)\n", tPrepare * 1e3, xs.size());
+    std::printf("prepared lines : %7.2f ms  %6.1f M lines/s\n", tPrepared * 1e3, kLines / tPrepared / 1e6);
+    std::printf("batch lines    : %7.2f ms  %6.1f M lines/s\n", tBatch * 1e3, kLines / tBatch / 1e6);
+    std::printf("dots 2x2       : %7.2f ms  %6.1f M dots/s\n", tDots * 1e3, kDots / tDots / 1e6);
+    return 0;
+}
