@@ -19,10 +19,10 @@ constexpr double kMaxRecords = 32767;
 constexpr std::size_t kTableCacheLimit = 16;
 // st_shndx values from here up are reserved (absolute, common, ...): no section defines them.
 constexpr std::uint16_t kFirstReservedIndex = 0xFF00;
-constexpr std::size_t kBlockRecords = 256;
+constexpr std::size_t kBlockRecords = 512;
 constexpr std::int64_t kBlockBytes = kBlockRecords * kSymbolSize;
-// About 40 bytes each: the cache stays near 10 MiB.
-constexpr std::size_t kBlockCacheLimit = 1u << 18;
+// About 8 KiB each: the cache stays under 10 MiB.
+constexpr std::size_t kPageCacheLimit = 1024;
 
 }  // namespace
 
@@ -169,26 +169,36 @@ SymbolTableReader::Summary SymbolTableReader::SummarizeRange(std::int32_t offset
     scan(offset, blockStart(firstBlock), total);
     scan(blockStart(endBlock), end, total);
 
-    if (blocks_.size() > kBlockCacheLimit) blocks_.clear();
+    if (pages_.size() > kPageCacheLimit) pages_.clear();
+    BlockPage* page = nullptr;
+    std::int64_t pageNumber = -1;
     std::int64_t block = firstBlock;
     while (block < endBlock) {
-        const auto blockKey = [&](std::int64_t b) {
-            return static_cast<std::uint64_t>(b) * kSymbolSize + static_cast<std::uint64_t>(chain);
-        };
-        if (const auto found = blocks_.find(blockKey(block)); found != blocks_.end()) {
-            join(total, found->second);
+        if (block / kPageBlocks != pageNumber) {
+            pageNumber = block / kPageBlocks;
+            auto& slot = pages_[static_cast<std::uint64_t>(pageNumber) * kSymbolSize +
+                                static_cast<std::uint64_t>(chain)];
+            if (!slot) slot = std::make_unique<BlockPage>();
+            page = slot.get();
+        }
+        const auto at = [&](std::int64_t b) { return static_cast<std::size_t>(b % kPageBlocks); };
+        if (page->known[at(block)]) {
+            join(total, page->blocks[at(block)]);
             ++block;
             continue;
         }
         // Read the run of blocks not seen yet in one piece.
         std::int64_t runEnd = block + 1;
-        while (runEnd < endBlock && !blocks_.contains(blockKey(runEnd))) ++runEnd;
+        while (runEnd < endBlock && runEnd / kPageBlocks == pageNumber && !page->known[at(runEnd)]) {
+            ++runEnd;
+        }
         span_.resize(static_cast<std::size_t>((runEnd - block) * kBlockBytes));
         object_.ReadAt(static_cast<std::uint64_t>(blockStart(block)), span_.data(), span_.size());
         for (std::int64_t b = block; b < runEnd; ++b) {
             const Summary summary = Summarize(
                 span_.data() + static_cast<std::size_t>((b - block) * kBlockBytes), kBlockRecords);
-            blocks_.emplace(blockKey(b), summary);
+            page->blocks[at(b)] = summary;
+            page->known[at(b)] = true;
             join(total, summary);
         }
         block = runEnd;

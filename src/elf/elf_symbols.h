@@ -1,12 +1,13 @@
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -72,8 +73,14 @@ private:
     std::map<std::pair<std::int32_t, std::int32_t>, std::unique_ptr<StringTable>> tables_;
     std::vector<unsigned char> records_;
     std::optional<std::pair<std::int32_t, std::int32_t>> recordsKey_;
-    // Record summaries by block (block number and chain), and a buffer to read them through.
-    std::unordered_map<std::uint64_t, Summary> blocks_;
+    // Record summaries of blocks, in pages of consecutive blocks of one chain (by page number
+    // and chain), and a buffer to read them through.
+    static constexpr std::int64_t kPageBlocks = 1024;
+    struct BlockPage {
+        std::array<Summary, kPageBlocks> blocks;
+        std::bitset<kPageBlocks> known;
+    };
+    std::unordered_map<std::uint64_t, std::unique_ptr<BlockPage>> pages_;
     std::vector<unsigned char> span_;
     std::set<StepKey> passed_;
     // The step whose result g_symbols holds, and the one whose result it should hold.

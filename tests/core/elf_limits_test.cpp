@@ -144,38 +144,27 @@ protected:
     TempDir dir_;
 };
 
+// `count` PROGBITS sections over one of `present` bytes, section i claiming size(i) bytes.
+Bytes AliasedProgbits(std::uint32_t present, std::uint32_t count,
+                      const std::function<std::uint32_t(std::uint32_t)>& size) {
+    ElfBuilder e;
+    const auto first = e.AddProgbits(Bytes(present, 0x42));
+    const std::uint32_t at = SectionOffset(e.Build(), first);
+    e.sections[first].size = size(0);
+    for (std::uint32_t i = 1; i < count; ++i) e.AddSection(Alias(elfgen::SHT_PROGBITS, at, size(i)));
+    return e.Build();
+}
+
 TEST_F(ElfLimits, ProgbitsSizes) {
+    // A literal copy allocates 2 GiB for the first, and writes 4000 MiB and 4000 x 2 GiB for
+    // the others.
     const WorstCase cases[] = {
         {"sh_size 0x7FFFFFFF in a small file",
-         [] {
-             ElfBuilder e;
-             const auto s = e.AddProgbits(Bytes(100, 0x41));
-             e.sections[s].size = 0x7FFFFFFF;
-             return e.Build();
-         },
-         0, 0x7FFFFFFF},
-        // A literal copy writes 4000 MiB here, and 4000 x 2 GiB in the next case.
+         [] { return AliasedProgbits(100, 1, [](std::uint32_t) { return 0x7FFFFFFFu; }); }, 0, 0x7FFFFFFF},
         {"4000 sections aliasing 1 MiB",
-         [] {
-             ElfBuilder e;
-             const auto first = e.AddProgbits(Bytes(1 << 20, 0x42));
-             const Bytes layout = e.Build();
-             for (int i = 0; i < 4000; ++i) {
-                 e.AddSection(Alias(elfgen::SHT_PROGBITS, SectionOffset(layout, first), 1 << 20));
-             }
-             return e.Build();
-         },
-         0, 1 << 20},
+         [] { return AliasedProgbits(1 << 20, 4000, [](std::uint32_t) { return 1u << 20; }); }, 0, 1 << 20},
         {"4000 sections of about 2 GiB over 1 MiB",
-         [] {
-             ElfBuilder e;
-             const auto first = e.AddProgbits(Bytes(1 << 20, 0x43));
-             const Bytes layout = e.Build();
-             for (std::uint32_t i = 0; i < 4000; ++i) {
-                 e.AddSection(Alias(elfgen::SHT_PROGBITS, SectionOffset(layout, first), 0x7FFFFFFF - i * 4096));
-             }
-             return e.Build();
-         },
+         [] { return AliasedProgbits(1 << 20, 4000, [](std::uint32_t i) { return 0x7FFFFFFF - i * 4096; }); },
          0, 0x7FFFFFFF},
     };
     for (const WorstCase& c : cases) Run(c);
