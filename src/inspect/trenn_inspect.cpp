@@ -1,12 +1,15 @@
 // trenn-inspect: runs the viewer's whole loading sequence without a window and prints what
 // it found (or why it failed) as one JSON object.
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,13 +18,162 @@
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "inspect/json_writer.h"
+#include "inspect/png_writer.h"
 #include "runtime/text.h"
+#include "viewer/rotation.h"
+#include "viewer/view_mapping.h"
+#include "viewer/wireframe.h"
 
 namespace {
 
 using namespace trenn;
 
-constexpr const char* kUsage = "usage: trenn-inspect [--full] OBJECT";
+constexpr const char* kUsage =
+    "usage: trenn-inspect [--full] [--render OUT.png [--check all|N,M,...] [--keys KEY,...]] "
+    "OBJECT";
+
+constexpr const char* kHelp =
+    "\n\nLoads OBJECT as the viewer does and prints the parts it found, or why it failed, as "
+    "JSON.\n"
+    "  --full            also print every vertex and index\n"
+    "  --render OUT.png  also write the picture area as the viewer shows it (395 x 346 pixels)\n"
+    "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
+    "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
+    "                    Down, Home (any case)\n"
+    "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be "
+    "written.\n";
+
+// The picture area inside its border, in pixels; its outer size in twips is what loading
+// fits the model to.
+constexpr int kPictureInnerWidth = 395;
+constexpr int kPictureInnerHeight = 346;
+constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
+
+struct Options {
+    bool full = false;
+    std::string object;
+    std::optional<std::string> render;
+    std::optional<std::vector<int>> check;  // unset: every list position
+    std::vector<int> keys;                  // Windows key codes, in order
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        items.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) return items;
+        start = comma + 1;
+    }
+}
+
+std::optional<std::vector<int>> ParseCheck(const std::string& value) {
+    if (value == "all") return std::nullopt;
+    std::vector<int> positions;
+    for (const std::string& item : SplitCommas(value)) {
+        int position = -1;
+        const char* end = item.data() + item.size();
+        const auto result = std::from_chars(item.data(), end, position);
+        // List positions are 16-bit counters.
+        if (item.empty() || result.ec != std::errc() || result.ptr != end || position < 0 ||
+            position > 32767) {
+            throw UsageError{"--check: \"" + item + "\" is not a list position"};
+        }
+        positions.push_back(position);
+    }
+    return positions;
+}
+
+std::vector<int> ParseKeys(const std::string& value) {
+    static const struct {
+        const char* name;
+        int code;
+    } kKeys[] = {{"left", kKeyLeft}, {"right", kKeyRight}, {"up", kKeyUp},
+                 {"down", kKeyDown}, {"home", kKeyHome}};
+    std::vector<int> codes;
+    for (std::string item : SplitCommas(value)) {
+        const std::string given = item;
+        std::transform(item.begin(), item.end(), item.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto* key = std::find_if(std::begin(kKeys), std::end(kKeys),
+                                       [&](const auto& k) { return item == k.name; });
+        if (key == std::end(kKeys)) throw UsageError{"--keys: unknown key \"" + given + "\""};
+        codes.push_back(key->code);
+    }
+    return codes;
+}
+
+// Throws UsageError; --help is handled by the caller.
+Options ParseOptions(const std::vector<std::string>& args) {
+    Options options;
+    bool haveObject = false;
+    bool pictureOptions = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+            return args[++i];
+        };
+        if (arg == "--full") {
+            options.full = true;
+        } else if (arg == "--render") {
+            options.render = value();
+            if (options.render->empty()) throw UsageError{"--render needs a file name"};
+        } else if (arg == "--check") {
+            options.check = ParseCheck(value());
+            pictureOptions = true;
+        } else if (arg == "--keys") {
+            options.keys = ParseKeys(value());
+            pictureOptions = true;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            throw UsageError{"unknown option " + arg};
+        } else if (!haveObject) {
+            options.object = arg;
+            haveObject = true;
+        } else {
+            throw UsageError{"more than one object file"};
+        }
+    }
+    if (!haveObject) throw UsageError{"no object file"};
+    if (pictureOptions && !options.render) throw UsageError{"--check and --keys need --render"};
+    if (options.render && !CanWritePng()) {
+        throw UsageError{"--render: this build has no picture output (built without Qt)"};
+    }
+    return options;
+}
+
+int Usage(const std::string& message) {
+    std::cerr << "trenn-inspect: " << message << "\n" << kUsage << "\n";
+    return 2;
+}
+
+// The picture area after ticking the chosen list entries and pressing the keys in the
+// picture: the viewer's own drawing, on the viewer's background.
+std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t listCount,
+                                         const float scale[4]) {
+    WireframeScene scene;
+    scene.parts = &g_parts;
+    scene.checked.assign(listCount, !options.check.has_value());
+    if (options.check) {
+        for (const int position : *options.check) {
+            scene.checked[static_cast<std::size_t>(position)] = true;
+        }
+    }
+    for (const int key : options.keys) ApplyViewKey(key, scene.yaw, scene.pitch);
+    scene.mapping = ViewMapping::FromScale(scale[0], scale[1], scale[2], scale[3],
+                                           kPictureInnerWidth, kPictureInnerHeight);
+    std::vector<std::uint32_t> pixels(
+        static_cast<std::size_t>(kPictureInnerWidth) * kPictureInnerHeight, kBackground);
+    const RasterTarget target{pixels.data(), kPictureInnerWidth, kPictureInnerHeight,
+                              kPictureInnerWidth};
+    DrawWireframe(scene, target);
+    return pixels;
+}
 
 // The viewer window as loading sees it, without anything on a screen.
 class HeadlessWindow : public ViewerWindow {
@@ -146,40 +298,45 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    bool full = false;
-    std::string object;
-    bool haveObject = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage << "\n\nLoads OBJECT as the viewer does and prints the parts it "
-                         "found, or why it failed, as JSON.\n  --full  also print every vertex "
-                         "and index\n";
-            return 0;
-        }
-        if (arg == "--full") {
-            full = true;
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            std::cerr << "trenn-inspect: unknown option " << arg << "\n" << kUsage << "\n";
-            return 2;
-        } else if (!haveObject) {
-            object = arg;
-            haveObject = true;
-        } else {
-            std::cerr << kUsage << "\n";
-            return 2;
-        }
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::find_if(args.begin(), args.end(), [](const std::string& a) {
+            return a == "--help" || a == "-h";
+        }) != args.end()) {
+        std::cout << kUsage << kHelp;
+        return 0;
     }
-    if (!haveObject) {
-        std::cerr << kUsage << "\n";
-        return 2;
+    Options options;
+    try {
+        options = ParseOptions(args);
+    } catch (const UsageError& error) {
+        return Usage(error.message);
     }
+    const std::string& object = options.object;
+    const bool full = options.full;
 
     ArgumentDialog dialog(object);
     SetOpenFileDialogPlatform(&dialog);
     InspectPlatform platform;
     const StartupOutcome outcome = Main(platform);
     SetOpenFileDialogPlatform(nullptr);
+
+    if (outcome == StartupOutcome::WindowShown && options.render) {
+        const std::size_t listCount = platform.window.items.size();
+        if (options.check) {
+            for (const int position : *options.check) {
+                if (static_cast<std::size_t>(position) >= listCount) {
+                    return Usage("--check: no list position " + std::to_string(position) +
+                                 " (the list has " + std::to_string(listCount) + " entries)");
+                }
+            }
+        }
+        const std::vector<std::uint32_t> pixels =
+            RenderPicture(options, listCount, platform.window.scale);
+        if (!WritePng(*options.render, pixels, kPictureInnerWidth, kPictureInnerHeight)) {
+            std::cerr << "trenn-inspect: cannot write " << *options.render << "\n";
+            return 3;
+        }
+    }
 
     std::string out;
     JsonWriter json(out);
@@ -206,6 +363,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 4; ++i) json.Single(s[i]);
         json.EndArray();
         WriteParts(json, platform.window, full);
+        if (options.render) {
+            json.Key("render");
+            json.String(*options.render);
+        }
     } else {
         json.Key("error");
         json.String(platform.message);
