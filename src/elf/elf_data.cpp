@@ -1,6 +1,7 @@
 #include "elf/elf_data.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -63,15 +64,17 @@ private:
         object_.ReadAt(0, header, sizeof header);
         if (std::memcmp(header, kMagic, sizeof kMagic) != 0) {
             g_errorText = kMagicFailureText;
-            Fail("bytes 0 to 3 are " + Hex(U32At(header)) +
-                 " read little-endian, not the ELF magic 0x464C457F");
+            char found[16];
+            std::snprintf(found, sizeof found, "%02X %02X %02X %02X", header[0], header[1],
+                          header[2], header[3]);
+            Fail(std::string("the file starts with ") + found + ", not with the ELF magic 7F 45 4C 46");
         }
         const std::int16_t count = I16At(header + 48);
         if (count < 0) {
             Fail("e_shnum " + Hex(static_cast<std::uint32_t>(U16At(header + 48))) +
                  " is negative as a 16-bit count");
         }
-        if (count == 0) return;
+        if (count == 0) return;  // nothing is read, so e_shoff does not matter
         const std::int32_t tableOffset = I32At(header + 32);
         if (!IsReadableOffset(tableOffset)) {
             Fail("e_shoff " + Hex(tableOffset) + " is 0x7FFFFFFF or more");
