@@ -136,13 +136,20 @@ public:
         tally.Add(Describe(l), CountDiffering(reference_, ours_), CountInk(reference_));
     }
 
+    // Both prepared forms: the single line and a batch of one edge.
     void CheckPrepared(Tally& tally, const Line& l) {
         Reset();
         PaintWithToolkit(reference_, [&](QPainter& p) { ToolkitLine(p, l); });
         const RasterTarget target = TargetOf(ours_);
-        RasterLine(target, PrepareRasterVertex(target, l.x1, l.y1),
-                   PrepareRasterVertex(target, l.x2, l.y2), kLineColour.rgba());
-        tally.Add(Describe(l), CountDiffering(reference_, ours_), CountInk(reference_));
+        const RasterVertex ends[2] = {PrepareRasterVertex(target, l.x1, l.y1),
+                                      PrepareRasterVertex(target, l.x2, l.y2)};
+        RasterLine(target, ends[0], ends[1], kLineColour.rgba());
+        long differing = CountDiffering(reference_, ours_);
+        ours_.fill(Qt::white);
+        const RasterEdge edge{0, 1};
+        RasterLines(target, ends, &edge, 1, kLineColour.rgba());
+        differing += CountDiffering(reference_, ours_);
+        tally.Add(Describe(l), differing, CountInk(reference_));
     }
 
     void CheckDot(Tally& tally, const Dot& d) {
@@ -452,6 +459,50 @@ TEST(RasterPreparedMatch, PreparedVerticesMatchToolkit) {
     edgeLines.Report();
     nearZero.Report();
     hugging.Report();
+}
+
+// Batches spanning many chunks, with a partial last chunk, and every kind of edge mixed in:
+// short, long, near-zero, hugging the edges and leaving the image. Lines are sparse enough
+// that a wrong pixel is rarely hidden under another line.
+TEST(RasterPreparedMatch, BatchesMatchToolkit) {
+    Generator gen(10);
+    Tally batches{"batches of 1-700 edges"};
+    QImage reference = WhiteImage();
+    QImage ours = WhiteImage();
+    const RasterTarget target = TargetOf(ours);
+    for (int round = 0; round < 60; ++round) {
+        reference.fill(Qt::white);
+        ours.fill(Qt::white);
+        const int n = round < 10 ? round + 1 : gen.Int(60, 700);
+        std::vector<Line> lines;
+        for (int i = 0; i < n; ++i) {
+            switch (gen.Int(0, 5)) {
+                case 0: lines.push_back(gen.Short(1.0, 30.0)); break;
+                case 1: {
+                    const double x = gen.InsideX(), y = gen.InsideY();
+                    lines.push_back({x, y, x + gen.Uniform(-0.02, 0.02), y});
+                    break;
+                }
+                case 2: lines.push_back({gen.InsideX(), gen.InsideY(), gen.Far(1e6), gen.InsideY()}); break;
+                default: lines.push_back(gen.Short(1.0, 5.0)); break;
+            }
+        }
+        std::vector<RasterVertex> vertices;
+        std::vector<RasterEdge> edges;
+        for (const Line& l : lines) {
+            // Reversed index order, so edges do not just walk the vertex array.
+            const auto first = static_cast<std::uint32_t>(vertices.size());
+            vertices.push_back(PrepareRasterVertex(target, l.x2, l.y2));
+            vertices.push_back(PrepareRasterVertex(target, l.x1, l.y1));
+            edges.push_back({first + 1, first});
+        }
+        PaintWithToolkit(reference, [&](QPainter& p) {
+            for (const Line& l : lines) ToolkitLine(p, l);
+        });
+        RasterLines(target, vertices.data(), edges.data(), edges.size(), kLineColour.rgba());
+        batches.Add("batch of " + std::to_string(n), CountDiffering(reference, ours), CountInk(reference));
+    }
+    batches.Report();
 }
 
 // --- Many primitives into one image -------------------------------------------------------
