@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""trenn-inspect's command-line contract: JSON on stdout, exit status, --full and --render.
+
+usage: inspect_test.py --inspect PATH --samples DIR [--no-render] [unittest arguments]
+(--no-render: a build without Qt, which has no --render)
+"""
+
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+INSPECT = None
+SAMPLES = None
+RENDER = True
+
+PICTURE_W, PICTURE_H = 5985.0, 5250.0  # picShow's outer size in twips
+
+
+def f32(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def expected_scale(extent):
+    # F = H / W x E, in single precision
+    f = f32(f32(PICTURE_H / PICTURE_W) * extent)
+    return [-extent, f, extent, -f]
+
+
+def elf_object(progbits, symbols):
+    """A little-endian ELF32 relocatable file: one PROGBITS section (number 1), a symbol
+    table and its string table. symbols: (name, value, section number)."""
+    strtab = b"\0"
+    records = b"\0" * 16  # the null symbol
+    for name, value, shndx in symbols:
+        offset = len(strtab)
+        strtab += name.encode("latin-1") + b"\0"
+        records += struct.pack("<IiIBBH", offset, value, 0, 0x11, 0, shndx)
+    body = b""
+    offsets = []
+    for blob in (progbits, records, strtab):
+        offsets.append(52 + len(body))
+        body += blob + b"\0" * (-len(blob) % 4)
+    shoff = 52 + len(body)
+    sections = b"\0" * 40
+    sections += struct.pack("<10I", 0, 1, 3, 0, offsets[0], len(progbits), 0, 0, 4, 0)
+    sections += struct.pack("<10I", 0, 2, 0, 0, offsets[1], len(records), 3, 1, 4, 16)
+    sections += struct.pack("<10I", 0, 3, 0, 0, offsets[2], len(strtab), 0, 0, 1, 0)
+    header = b"\x7fELF" + bytes([1, 1, 1]) + b"\0" * 9
+    header += struct.pack("<HHIIIIIHHHHHH", 1, 3, 1, 0, 0, shoff, 0, 52, 0, 0, 40, 4, 0)
+    return header + body + sections
+
+
+def mesh_data(parts, lead=8):
+    """PROGBITS bytes holding one mesh block per part (vertices, indices, declared index
+    count); returns the bytes and each block's offset, to be used as a symbol value."""
+    data = bytearray(b"\x11" * lead)
+    values = []
+    for vertices, indices, index_count in parts:
+        values.append(len(data))
+        block_at = len(data)
+        data += b"\0" * 56
+        vertex_at = len(data)
+        for x, y, z in vertices:
+            data += struct.pack("<fff", x, y, z) + bytes(range(28))
+        index_at = len(data)
+        data += struct.pack("<%dh" % len(indices), *indices)
+        struct.pack_into("<IIii", data, block_at, 0xFFFFFFFF, 0xFFFFFFFF, vertex_at, len(vertices))
+        struct.pack_into("<ii", data, block_at + 48, index_at, index_count)
+    return bytes(data), values
+
+
+class InspectCase(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory(prefix="trenn-inspect-test-")
+        self.addCleanup(self.dir.cleanup)
+        self.env = dict(os.environ, TEMP=self.path("scratch"))
+        os.mkdir(self.path("scratch"))
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def run_inspect(self, *args):
+        result = subprocess.run([INSPECT, *args], capture_output=True, env=self.env,
+                                cwd=self.dir.name, timeout=120)
+        return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+
+    def load(self, *args, status=0):
+        code, out, err = self.run_inspect(*args)
+        self.assertEqual(code, status, err)
+        self.assertTrue(out.endswith("}\n"), out)
+        self.assertEqual(out.count("\n"), 1, "one JSON object on one line")
+        return json.loads(out)
+
+    def assertSingle(self, actual, expected):
+        # JSON carries the shortest decimal of a single; it must read back as that single.
+        self.assertEqual(f32(actual), f32(expected), (actual, expected))
+
+
+class Samples(InspectCase):
+    CASES = [
+        # sample, parts (vertices, indices), extent, texts
+        ("cube.o", [(24, 34)], 1.0, ["_cube"]),
+        ("torus.o", [(85, 142)] * 12, 2.7, ["_torus_%d" % k for k in range(1, 13)]),
+        ("terrain.o", [(32768, 65788), (27904, 55984)], 10.0, ["_terrain_1", "_terrain_2"]),
+    ]
+
+    def test_summary_of_each_sample(self):
+        for sample, parts, extent, texts in self.CASES:
+            with self.subTest(sample=sample):
+                path = os.path.join(SAMPLES, sample)
+                doc = self.load(path)
+                self.assertEqual(list(doc), ["object", "symbols", "extent", "scale", "parts"])
+                self.assertEqual(doc["object"], path)
+                self.assertSingle(doc["extent"], extent)
+                for got, want in zip(doc["scale"], expected_scale(f32(extent)), strict=True):
+                    self.assertSingle(got, want)
+                self.assertEqual([(p["vertices"], p["indices"]) for p in doc["parts"]], parts)
+                self.assertEqual([p["text"] for p in doc["parts"]], texts)
+                for p in doc["parts"]:
+                    symbol = doc["symbols"][p["symbol"]]
+                    self.assertEqual(symbol["name"], "__geoprimdatabuffer" + p["text"])
+                    self.assertEqual(symbol["value"], p["value"])
+                    self.assertNotIn("vertex_data", p)
+
+    def test_full_lists_every_vertex_and_index(self):
+        for sample, parts, extent, _ in self.CASES:
+            with self.subTest(sample=sample):
+                doc = self.load("--full", os.path.join(SAMPLES, sample))
+                largest = 0.0
+                for part, (vertices, indices) in zip(doc["parts"], parts, strict=True):
+                    self.assertEqual(len(part["vertex_data"]), vertices)
+                    self.assertTrue(all(len(v) == 3 for v in part["vertex_data"]))
+                    largest = max([largest] + [abs(c) for v in part["vertex_data"] for c in v])
+                    self.assertEqual(len(part["index_data"]) + part["index_zero_tail"], indices)
+                    self.assertEqual(part["index_zero_tail"], 0)
+                    self.assertTrue(all(0 <= i < vertices for i in part["index_data"]))
+                self.assertSingle(largest, doc["extent"])
+
+
+class HandMade(InspectCase):
+    def test_values_as_stored(self):
+        vertices = [(3.0, -7.0, 2.0), (-1.0, 5.0, 6.5), (0.1, 0.2, -0.3)]
+        data, values = mesh_data([(vertices, [0, 1, 2, 2, -3], 5), ([(0.5, 0, 0)], [0], 1)])
+        path = self.write("two.o", elf_object(data, [
+            ("__geoprimdatabuffer_first", values[0], 1),
+            ("not a part", 1, 1),
+            ("__geoprimdatabuffer", values[1], 1),
+        ]))
+        doc = self.load("--full", path)
+        self.assertEqual([s["name"] for s in doc["symbols"]],
+                         ["__geoprimdatabuffer_first", "not a part", "__geoprimdatabuffer"])
+        self.assertSingle(doc["extent"], 7.0)
+        for got, want in zip(doc["scale"], expected_scale(7.0), strict=True):
+            self.assertSingle(got, want)
+        first, second = doc["parts"]
+        self.assertEqual((first["text"], first["symbol"], first["value"]), ("_first", 0, values[0]))
+        self.assertEqual((second["text"], second["symbol"]), ("", 2))
+        for got, want in zip(first["vertex_data"], vertices, strict=True):
+            for g, w in zip(got, want, strict=True):
+                self.assertSingle(g, w)
+        self.assertEqual(first["index_data"], [0, 1, 2, 2, -3])
+        self.assertEqual(second["vertex_data"], [[0.5, 0, 0]])
+
+    def test_indices_past_the_end_of_the_file_are_counted_zeros(self):
+        data, values = mesh_data([([(1, 2, 3)] * 3, [0, 1, 2], 40000)])
+        doc = self.load("--full", self.write("tail.o", elf_object(
+            data, [("__geoprimdatabuffer_t", values[0], 1)])))
+        part = doc["parts"][0]
+        self.assertEqual(part["indices"], 40000)
+        self.assertEqual(part["index_data"][:3], [0, 1, 2])
+        self.assertEqual(len(part["index_data"]) + part["index_zero_tail"], 40000)
+        self.assertGreater(part["index_zero_tail"], 0)
+        self.assertTrue(all(i == 0 for i in part["index_data"][3:]))
+
+
+class Failures(InspectCase):
+    PREFIX = "An error occured while loading "
+
+    def failure(self, name, data):
+        path = self.write(name, data)
+        doc = self.load(*(["--render", "out.png"] if RENDER else []), path, status=1)
+        self.assertEqual(list(doc), ["object", "error", "detail"])
+        self.assertEqual(doc["object"], path)
+        self.assertTrue(doc["detail"])
+        self.assertFalse(os.path.exists(self.path("out.png")), "no picture after a failure")
+        return doc["error"]
+
+    def test_reasons_in_the_message_box_text(self):
+        data, values = mesh_data([([(1, 1, 1)], [0, 0, 0], 3)])
+        cases = [
+            ("notes.txt", b"just some text\n", "Magic does not match! This is not an ELF file!"),
+            ("empty.o", b"", "Magic does not match! This is not an ELF file!"),
+            # Only the null symbol: the one empty entry of the symbol list.
+            ("noparts.o", elf_object(data, []), "This is not an understood .O file"),
+            # A section symbol: kept, with an empty name.
+            ("section.o", elf_object(data, [("", 0, 1)]), "This is not an understood .O file"),
+            ("zero.o", elf_object(data, [("__geoprimdatabuffer_z", 0, 1)]),
+             "The .O file is corrupt or does not contain valid mesh data"),
+            ("nomarker.o", elf_object(b"\x01" * 64, [("__geoprimdatabuffer_n", 4, 1)]),
+             "The .O file is corrupt or does not contain valid mesh data"),
+        ]
+        for name, blob, reason in cases:
+            with self.subTest(file=name):
+                error = self.failure(name, blob)
+                self.assertEqual(error, self.PREFIX + self.path(name) + "\r\n\r\n" + reason)
+
+    def test_read_failure_has_no_reason(self):
+        # A symbol naming a section that does not exist fails the read itself.
+        data, _ = mesh_data([([(1, 1, 1)], [0, 0, 0], 3)])
+        error = self.failure("badsym.o", elf_object(data, [("__geoprimdatabuffer_b", 8, 77)]))
+        self.assertEqual(error, self.PREFIX + self.path("badsym.o") + "\r\n\r\n")
+
+    def test_missing_file(self):
+        code, out, _ = self.run_inspect(self.path("absent.o"))
+        self.assertEqual(code, 1)
+        self.assertTrue(json.loads(out)["error"].startswith(self.PREFIX))
+
+
+class Usage(InspectCase):
+    def test_usage_errors(self):
+        cube = os.path.join(SAMPLES, "cube.o")
+        cases = [
+            [],
+            [cube, cube],
+            ["--bogus", cube],
+            ["--render"],
+            ["--render", ""],
+            ["--check", "0", cube],
+            ["--keys", "Left", cube],
+            ["--render", "out.png", "--check", "", cube],
+            ["--render", "out.png", "--check", "0,,1", cube],
+            ["--render", "out.png", "--check", "-1", cube],
+            ["--render", "out.png", "--check", "1x", cube],
+            ["--render", "out.png", "--check", "99999", cube],
+            ["--render", "out.png", "--check", "1", cube],  # the cube's list has one entry
+            ["--render", "out.png", "--keys", "Left,PageUp", cube],
+            ["--render", "out.png", "--keys", "", cube],
+            ["--render", "out.png", "--keys", cube],
+        ]
+        for args in cases:
+            with self.subTest(args=args):
+                code, out, err = self.run_inspect(*args)
+                self.assertEqual(code, 2)
+                self.assertEqual(out, "")
+                self.assertIn("usage: trenn-inspect", err)
+                self.assertFalse(os.path.exists(self.path("out.png")))
+
+    def test_help(self):
+        code, out, err = self.run_inspect("--help")
+        self.assertEqual((code, err), (0, ""))
+        self.assertTrue(out.startswith("usage: trenn-inspect"))
+        for option in ("--full", "--render", "--check", "--keys"):
+            self.assertIn(option, out)
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", head[16:24])
+
+
+class Render(InspectCase):
+    def setUp(self):
+        if not RENDER:
+            self.skipTest("built without Qt")
+        super().setUp()
+
+    def test_render_adds_its_path_and_writes_the_picture_area(self):
+        torus = os.path.join(SAMPLES, "torus.o")
+        plain = self.load(torus)
+        doc = self.load("--render", "pic.png", "--check", "0,3", "--keys", "LEFT,up,Home,down",
+                        torus)
+        self.assertEqual(doc.pop("render"), "pic.png")
+        self.assertEqual(doc, plain)
+        self.assertEqual(png_size(self.path("pic.png")), (395, 346))
+
+    def test_unwritable_picture(self):
+        code, out, err = self.run_inspect("--render", self.path("no/such/folder.png"),
+                                          os.path.join(SAMPLES, "cube.o"))
+        self.assertEqual((code, out), (3, ""))
+        self.assertIn("cannot write", err)
+
+
+def main():
+    global INSPECT, SAMPLES, RENDER
+    args = sys.argv[1:]
+    if "--no-render" in args:
+        RENDER = False
+        args.remove("--no-render")
+    INSPECT = os.path.abspath(args[args.index("--inspect") + 1])
+    SAMPLES = os.path.abspath(args[args.index("--samples") + 1])
+    rest = [a for i, a in enumerate(args)
+            if a not in ("--inspect", "--samples") and (i == 0 or args[i - 1] not in ("--inspect", "--samples"))]
+    unittest.main(argv=[sys.argv[0], "-v"] + rest)
+
+
+if __name__ == "__main__":
+    main()
