@@ -99,6 +99,10 @@ int main(int argc, char** argv) {
         for (int i = 0; i < kDots; ++i) trenn::RasterDot(target, xs[i], ys[i], 2, 0xff0000ffu);
     });
 
+    const double tDotBatch = BestSeconds(15, [&] {
+        trenn::RasterDots(target, prepared.data(), kDots, 2, 0xff0000ffu);
+    });
+
     std::uint64_t checksum = 0;
     for (const std::uint32_t p : pixels) checksum = checksum * 31 + p;
     std::printf("image %dx%d, %d lines of %.1f px, %d dots (checksum %016llx)\n", width, height,
@@ -108,5 +112,7 @@ int main(int argc, char** argv) {
     std::printf("prepared lines : %7.2f ms  %6.1f M lines/s\n", tPrepared * 1e3, kLines / tPrepared / 1e6);
     std::printf("batch lines    : %7.2f ms  %6.1f M lines/s\n", tBatch * 1e3, kLines / tBatch / 1e6);
     std::printf("dots 2x2       : %7.2f ms  %6.1f M dots/s\n", tDots * 1e3, kDots / tDots / 1e6);
+    std::printf("batch dots 2x2 : %7.2f ms  %6.1f M dots/s\n", tDotBatch * 1e3, kDots / tDotBatch / 1e6);
+    std::printf("frame (batch lines + batch dots): %.2f ms\n", (tBatch + tDotBatch) * 1e3);
     return 0;
 }

@@ -225,6 +225,11 @@ void RasterLine(const RasterTarget& target, double x1, double y1, double x2, dou
         PlotNearest(target, x1, y1, argb);
         return;
     }
+    if (IsInner(x1, target.width) && IsInner(x2, target.width) && IsInner(y1, target.height) &&
+        IsInner(y2, target.height)) {
+        StrokeInner(target, ToFixed(x1), ToFixed(y1), ToFixed(x2), ToFixed(y2), argb);
+        return;
+    }
     // The stroker clips to one pixel beyond the image in floating point, then converts the
     // clipped ends to fixed point; pixels outside the image are dropped one by one.
     if (!ClipAxis(x1, y1, x2, y2, -1.0, target.width + 1.0)) return;
@@ -389,6 +394,82 @@ void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
             pixels[c.offset[1][i]] = argb;
             pixels[c.offset[2][i]] = argb;
             pixels[c.offset[3][i]] = argb;
+        }
+    }
+}
+
+}  // namespace trenn
+
+namespace trenn {
+namespace {
+
+struct DotChunk {
+    alignas(64) double x[kChunk];
+    alignas(64) double y[kChunk];
+    alignas(64) int32_t x1[kChunk];
+    alignas(64) int32_t x2[kChunk];
+    alignas(64) int32_t y1[kChunk];
+    alignas(64) int32_t y2[kChunk];
+};
+
+// Widths beyond this take the single-dot path, whose clamping keeps any width in int range.
+constexpr int kBatchDotWidthLimit = 1 << 20;
+// Culled dots are moved here: every rounded edge stays negative, so nothing is drawn.
+constexpr double kCulledDot = -4.0 * kBatchDotWidthLimit;
+
+inline double RoundingOffset(double v) { return std::copysign(0.5, v); }
+
+// RasterDot's rounding for a chunk of dots that passed the cull; vectorisable.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void SetUpDots(DotChunk& c, int width, int32_t imageWidth, int32_t imageHeight) {
+    const double half = width / 2.0;
+    const double size = width;
+    for (int i = 0; i < kChunk; ++i) {
+        const double left = c.x[i] - half;
+        const double top = c.y[i] - half;
+        const double right = left + size;
+        const double bottom = top + size;
+        const int32_t l = static_cast<int32_t>(left + RoundingOffset(left));
+        const int32_t r = static_cast<int32_t>(right + RoundingOffset(right));
+        const int32_t t = static_cast<int32_t>(top + RoundingOffset(top));
+        const int32_t b = static_cast<int32_t>(bottom + RoundingOffset(bottom));
+        c.x1[i] = std::max(std::min(l, r), 0);
+        c.x2[i] = std::min(std::max(l, r), imageWidth);
+        c.y1[i] = std::max(std::min(t, b), 0);
+        c.y2[i] = std::min(std::max(t, b), imageHeight);
+    }
+}
+
+}  // namespace
+
+void RasterDots(const RasterTarget& target, const RasterVertex* vertices, std::size_t count,
+                int width, std::uint32_t argb) {
+    if (width > kBatchDotWidthLimit || width < -kBatchDotWidthLimit ||
+        target.width > kBatchDotWidthLimit || target.height > kBatchDotWidthLimit) {
+        for (std::size_t i = 0; i < count; ++i)
+            RasterDot(target, vertices[i].x, vertices[i].y, width, argb);
+        return;
+    }
+    const double half = width / 2.0;
+    DotChunk c;
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const int n = static_cast<int>(std::min<std::size_t>(kChunk, count - first));
+        for (int i = 0; i < kChunk; ++i) {
+            const RasterVertex& v = vertices[first + static_cast<std::size_t>(i < n ? i : 0)];
+            // RasterDot's cull; it also keeps NaN and huge values away from the conversions.
+            const bool keep = i < n && v.x + half >= -1.0 && v.x - half <= target.width + 1.0 &&
+                              v.y + half >= -1.0 && v.y - half <= target.height + 1.0;
+            c.x[i] = keep ? v.x : kCulledDot;
+            c.y[i] = keep ? v.y : kCulledDot;
+        }
+        SetUpDots(c, width, target.width, target.height);
+        for (int i = 0; i < n; ++i) {
+            for (int32_t y = c.y1[i]; y < c.y2[i]; ++y) {
+                std::uint32_t* const row = target.pixels + y * target.stride;
+                for (int32_t x = c.x1[i]; x < c.x2[i]; ++x) row[x] = argb;
+            }
         }
     }
 }

@@ -56,4 +56,8 @@ struct RasterEdge {
 void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
                  const RasterEdge* edges, std::size_t count, std::uint32_t argb);
 
+// A dot on every vertex: the same pixels as RasterDot(target, v.x, v.y, width, argb) for each.
+void RasterDots(const RasterTarget& target, const RasterVertex* vertices, std::size_t count,
+                int width, std::uint32_t argb);
+
 }  // namespace trenn

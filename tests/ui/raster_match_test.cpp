@@ -152,11 +152,18 @@ public:
         tally.Add(Describe(l), differing, CountInk(reference_));
     }
 
+    // Both forms: the single dot and a batch of one vertex.
     void CheckDot(Tally& tally, const Dot& d) {
         Reset();
         PaintWithToolkit(reference_, [&](QPainter& p) { ToolkitDot(p, d); });
-        RasterDot(TargetOf(ours_), d.x, d.y, d.width, kDotColour.rgba());
-        tally.Add(Describe(d), CountDiffering(reference_, ours_), CountInk(reference_));
+        const RasterTarget target = TargetOf(ours_);
+        RasterDot(target, d.x, d.y, d.width, kDotColour.rgba());
+        long differing = CountDiffering(reference_, ours_);
+        ours_.fill(Qt::white);
+        const RasterVertex vertex = PrepareRasterVertex(target, d.x, d.y);
+        RasterDots(target, &vertex, 1, d.width, kDotColour.rgba());
+        differing += CountDiffering(reference_, ours_);
+        tally.Add(Describe(d), differing, CountInk(reference_));
     }
 
 private:
@@ -505,6 +512,36 @@ TEST(RasterPreparedMatch, BatchesMatchToolkit) {
     batches.Report();
 }
 
+// Dot batches over many chunks: inside, across the edges, far outside, in several widths.
+TEST(RasterPreparedMatch, DotBatchesMatchToolkit) {
+    Generator gen(11);
+    Tally batches{"dot batches of 1-900"};
+    QImage reference = WhiteImage();
+    QImage ours = WhiteImage();
+    const RasterTarget target = TargetOf(ours);
+    const int widths[] = {2, 2, 2, 1, 3, 4, 0, -2};
+    for (int round = 0; round < 40; ++round) {
+        reference.fill(Qt::white);
+        ours.fill(Qt::white);
+        const int n = round < 8 ? round + 1 : gen.Int(60, 900);
+        const int width = widths[round % 8];
+        std::vector<RasterVertex> vertices;
+        for (int i = 0; i < n; ++i) {
+            double x = gen.Snap(gen.Uniform(-6.0, kWidth + 6.0));
+            const double y = gen.Snap(gen.Uniform(-6.0, kHeight + 6.0));
+            if (gen.Chance(0.05)) x = gen.Far(gen.Chance(0.5) ? 1e6 : 1e30);
+            vertices.push_back(PrepareRasterVertex(target, x, y));
+        }
+        PaintWithToolkit(reference, [&](QPainter& p) {
+            for (const RasterVertex& v : vertices) ToolkitDot(p, {v.x, v.y, width});
+        });
+        RasterDots(target, vertices.data(), vertices.size(), width, kDotColour.rgba());
+        batches.Add("batch of " + std::to_string(n) + " width " + std::to_string(width),
+                    CountDiffering(reference, ours), CountInk(reference));
+    }
+    batches.Report();
+}
+
 // --- Many primitives into one image -------------------------------------------------------
 
 // A wireframe-like frame: a jittered vertex grid, its triangle edges and its vertex dots, plus
@@ -556,7 +593,9 @@ TEST(RasterFrameMatch, ManyLinesAndDotsInOneImage) {
         edges.push_back({first, first + 1});
     }
     RasterLines(preparedTarget, vertices.data(), edges.data(), edges.size(), kLineColour.rgba());
-    for (const Dot& d : dots) RasterDot(preparedTarget, d.x, d.y, d.width, kDotColour.rgba());
+    std::vector<RasterVertex> dotVertices;
+    for (const Dot& d : dots) dotVertices.push_back(PrepareRasterVertex(preparedTarget, d.x, d.y));
+    RasterDots(preparedTarget, dotVertices.data(), dotVertices.size(), 2, kDotColour.rgba());
 
     const long ink = CountInk(reference);
     const long directDiff = CountDiffering(reference, direct);
