@@ -1,0 +1,373 @@
+// The view input of the viewer window, driven through real key and mouse events: how keys and
+// drags change the view angles, and which events redraw the picture.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/model.h"
+#include "viewer/frm_trenn.h"
+#include "viewer/part_list.h"
+#include "viewer/picture_box.h"
+#include "viewer/rotation.h"
+
+namespace trenn {
+namespace {
+
+// One step stored into a zero angle, and the sums the steps give as singles.
+constexpr float kStep = 0.0872777775f;
+constexpr float kTwoSteps = 0.174555555f;
+constexpr float kThreeSteps = 0.26183334f;
+
+MeshPart Triangle() {
+    MeshPart part;
+    part.vertices.resize(3);
+    part.vertices[0].x = -1.0f;
+    part.vertices[0].y = -1.0f;
+    part.vertices[0].z = 0.5f;
+    part.vertices[1].x = 1.0f;
+    part.vertices[1].y = -0.5f;
+    part.vertices[2].y = 1.2f;
+    part.vertices[2].z = -1.0f;
+    part.indices = IndexList(3, {0, 1, 2});
+    return part;
+}
+
+bool IsBlank(const PictureBox& picture) {
+    const QImage& image = picture.Image();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != picture.BackColor().rgb()) return false;
+        }
+    }
+    return true;
+}
+
+// A shown viewer window with one part listed (unchecked) and the picture fitted as loading
+// would fit it; the picture area has the focus, given by a click.
+class ViewInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = g_parts;
+        g_parts = {Triangle()};
+        window.AddPartItem("tri");
+        window.ScalePicture(-2.0f, 1.754386f, 2.0f, -1.754386f);
+        window.ShowWindow();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::mouseClick(picShow(), Qt::LeftButton, {}, QPoint(200, 175));
+        ASSERT_EQ(QApplication::focusWidget(), picShow());
+    }
+    void TearDown() override { g_parts = saved_; }
+
+    PictureBox* picShow() { return window.picShow(); }
+
+    // A key pressed and released where the keyboard focus is.
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    }
+    void Home() { Key(Qt::Key_Home); }
+
+    // Inner pixel (px, py) of the picture lies at widget position (px + 2, py + 2).
+    static QPoint At(int px, int py) { return QPoint(px + PictureBox::kBorder, py + PictureBox::kBorder); }
+    void Press(QPoint p, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mousePress(picShow(), button, {}, p);
+    }
+    void Move(QPoint p) { QTest::mouseMove(picShow(), p); }
+    void Release(QPoint p, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseRelease(picShow(), button, {}, p);
+    }
+
+    void SetBoxes(bool horizontal, bool vertical) {
+        window.chkHorizonal()->setChecked(horizontal);
+        window.chkVertical()->setChecked(vertical);
+    }
+
+    FrmTrenn window;
+
+private:
+    std::vector<MeshPart> saved_;
+};
+
+TEST_F(ViewInput, KeysStepTheAnglesAsSinglesAndEveryKeyRedraws) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    };
+    const struct {
+        const char* name;
+        std::vector<Press> keys;
+        float yaw;
+        float pitch;
+        int redraws;  // a modifier arrives as a key press of its own
+    } cases[] = {
+        {"Left", {{Qt::Key_Left}}, kStep, 0.0f, 1},
+        {"Right", {{Qt::Key_Right}}, -kStep, 0.0f, 1},
+        {"Up", {{Qt::Key_Up}}, 0.0f, kStep, 1},
+        {"Down Down", {{Qt::Key_Down}, {Qt::Key_Down}}, 0.0f, -kTwoSteps, 2},
+        // The first step is stored rounded, the second is the exact double.
+        {"Right Left", {{Qt::Key_Right}, {Qt::Key_Left}}, 2.8477776e-10f, 0.0f, 2},
+        {"Left Right", {{Qt::Key_Left}, {Qt::Key_Right}}, -2.8477776e-10f, 0.0f, 2},
+        {"Up Down", {{Qt::Key_Up}, {Qt::Key_Down}}, 0.0f, -2.8477776e-10f, 2},
+        {"Left Up Home", {{Qt::Key_Left}, {Qt::Key_Up}, {Qt::Key_Home}}, 0.0f, 0.0f, 3},
+        {"Shift+Left", {{Qt::Key_Left, Qt::ShiftModifier}}, kStep, 0.0f, 2},
+        {"Ctrl+Left", {{Qt::Key_Left, Qt::ControlModifier}}, kStep, 0.0f, 2},
+        {"Alt+Up", {{Qt::Key_Up, Qt::AltModifier}}, 0.0f, kStep, 2},
+        {"A", {{Qt::Key_A}}, 0.0f, 0.0f, 1},
+        {"PageUp", {{Qt::Key_PageUp}}, 0.0f, 0.0f, 1},
+        {"Left PageUp F1 Space", {{Qt::Key_Left}, {Qt::Key_PageUp}, {Qt::Key_F1}, {Qt::Key_Space}},
+         kStep, 0.0f, 4},
+    };
+    for (const auto& c : cases) {
+        Home();
+        ASSERT_EQ(window.Yaw(), 0.0f);
+        ASSERT_EQ(window.Pitch(), 0.0f);
+        const int before = window.RedrawCount();
+        for (const Press& p : c.keys) Key(p.key, p.modifiers);
+        EXPECT_EQ(window.Yaw(), c.yaw) << c.name;
+        EXPECT_EQ(window.Pitch(), c.pitch) << c.name;
+        EXPECT_EQ(window.RedrawCount() - before, c.redraws) << c.name;
+        EXPECT_EQ(QApplication::focusWidget(), picShow()) << c.name;
+    }
+}
+
+TEST_F(ViewInput, SeventyTwoStepsPassAFullTurn) {
+    for (int i = 0; i < 72; ++i) Key(Qt::Key_Left);
+    EXPECT_EQ(window.Yaw(), 6.2840052f);
+    EXPECT_EQ(window.RedrawCount(), 72);
+    Home();
+    EXPECT_EQ(window.Yaw(), 0.0f);
+    EXPECT_FALSE(std::signbit(window.Yaw()));
+}
+
+TEST_F(ViewInput, EveryAutoRepeatIsAStep) {
+    for (int i = 0; i < 3; ++i) {
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, QString(), /*autorep=*/true);
+        QApplication::sendEvent(picShow(), &repeat);
+    }
+    EXPECT_EQ(window.Pitch(), kThreeSteps);
+    EXPECT_EQ(window.RedrawCount(), 3);
+}
+
+TEST_F(ViewInput, KeysRedrawWithTheTurnedModel) {
+    window.lstParts()->SetSelected(0, true);
+    ASSERT_EQ(window.RedrawCount(), 1);
+    const QImage atRest = picShow()->Image().copy();
+    ASSERT_FALSE(IsBlank(*picShow()));
+
+    Key(Qt::Key_Left);
+    EXPECT_NE(picShow()->Image(), atRest);
+    Key(Qt::Key_Up);
+    const QImage turned = picShow()->Image().copy();
+    EXPECT_NE(turned, atRest);
+    Key(Qt::Key_A);  // redraws the same view
+    EXPECT_EQ(picShow()->Image(), turned);
+    Home();
+    EXPECT_EQ(picShow()->Image(), atRest);
+    EXPECT_EQ(window.RedrawCount(), 5);
+}
+
+TEST_F(ViewInput, MovesWithoutAButtonNeverRedraw) {
+    ASSERT_EQ(window.RedrawCount(), 0);  // the click that gave the focus drew nothing
+    for (int i = 0; i < 20; ++i) Move(At(10 + 18 * i, 300 - 14 * i));
+    EXPECT_EQ(window.RedrawCount(), 0);
+    EXPECT_EQ(window.Yaw(), 0.0f);
+    EXPECT_EQ(window.Pitch(), 0.0f);
+    EXPECT_EQ(window.Dragging(), kFalse);
+}
+
+TEST_F(ViewInput, DragTurnsOneStepPerMoveTheWayThePointerWent) {
+    // In the picture's user coordinates y grows upward: a move up the screen raises pitch.
+    const struct {
+        const char* name;
+        QPoint from;
+        QPoint to;
+        float yaw;
+        float pitch;
+    } cases[] = {
+        {"right", At(200, 170), At(201, 170), kStep, 0.0f},
+        {"left", At(200, 170), At(150, 170), -kStep, 0.0f},
+        {"up", At(200, 170), At(200, 169), 0.0f, kStep},
+        {"down", At(200, 170), At(200, 300), 0.0f, -kStep},
+        {"across the whole picture", At(0, 0), At(394, 345), kStep, -kStep},
+        {"up and left", At(300, 300), At(10, 10), -kStep, kStep},
+    };
+    for (const auto& c : cases) {
+        Home();
+        const int before = window.RedrawCount();
+        Press(c.from);
+        EXPECT_EQ(window.Dragging(), kTrue) << c.name;
+        EXPECT_EQ(window.RedrawCount(), before) << c.name << ": a press draws nothing";
+        Move(c.to);
+        EXPECT_EQ(window.Yaw(), c.yaw) << c.name;
+        EXPECT_EQ(window.Pitch(), c.pitch) << c.name;
+        EXPECT_EQ(window.RedrawCount(), before + 1) << c.name;
+        Release(c.to);
+        EXPECT_EQ(window.Dragging(), kFalse) << c.name;
+        EXPECT_EQ(window.RedrawCount(), before + 1) << c.name << ": a release draws nothing";
+    }
+}
+
+TEST_F(ViewInput, EachMoveOfALongDragIsOneStep) {
+    Press(At(100, 100));
+    for (int i = 1; i <= 3; ++i) Move(At(100 + 40 * i, 100));
+    EXPECT_EQ(window.Yaw(), kThreeSteps);
+    // Back the same way, then straight down; the release ends it.
+    Move(At(130, 100));
+    Move(At(130, 200));
+    Release(At(130, 200));
+    EXPECT_EQ(window.Yaw(), kTwoSteps);
+    EXPECT_EQ(window.Pitch(), -kStep);
+    EXPECT_EQ(window.RedrawCount(), 5);
+    Move(At(10, 10));
+    EXPECT_EQ(window.RedrawCount(), 5);
+}
+
+TEST_F(ViewInput, AnyButtonStartsADrag) {
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        Home();
+        const int before = window.RedrawCount();
+        Press(At(200, 170), button);
+        Move(At(250, 170));
+        EXPECT_EQ(window.Yaw(), kStep);
+        EXPECT_EQ(window.RedrawCount(), before + 1);
+        Release(At(250, 170), button);
+        Move(At(300, 170));
+        EXPECT_EQ(window.Yaw(), kStep);
+        EXPECT_EQ(window.RedrawCount(), before + 1);
+    }
+}
+
+TEST_F(ViewInput, CheckBoxesDecideWhichAxesADragTurns) {
+    const struct {
+        const char* name;
+        bool horizontal;
+        bool vertical;
+        QPoint to;  // from (200, 170)
+        float yaw;
+        float pitch;
+    } cases[] = {
+        {"both off, diagonal", false, false, At(260, 100), 0.0f, 0.0f},
+        {"only Up/Down, sideways", false, true, At(260, 170), 0.0f, 0.0f},
+        {"only Up/Down, diagonal", false, true, At(260, 100), 0.0f, kStep},
+        {"only Left/Right, diagonal", true, false, At(140, 100), -kStep, 0.0f},
+        {"only Left/Right, up", true, false, At(200, 100), 0.0f, 0.0f},
+        {"both on, diagonal", true, true, At(140, 250), -kStep, -kStep},
+    };
+    for (const auto& c : cases) {
+        SetBoxes(c.horizontal, c.vertical);
+        Home();
+        const int before = window.RedrawCount();
+        Press(At(200, 170));
+        Move(c.to);
+        Release(c.to);
+        EXPECT_EQ(window.Yaw(), c.yaw) << c.name;
+        EXPECT_EQ(window.Pitch(), c.pitch) << c.name;
+        EXPECT_EQ(window.RedrawCount(), before + 1) << c.name << ": every drag move redraws";
+    }
+}
+
+TEST_F(ViewInput, TogglingACheckBoxNeitherRedrawsNorTurns) {
+    Key(Qt::Key_Left);
+    const int before = window.RedrawCount();
+    for (QCheckBox* box : {window.chkHorizonal(), window.chkVertical()}) {
+        for (int i = 0; i < 2; ++i) {
+            const bool was = box->isChecked();
+            QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+            EXPECT_NE(box->isChecked(), was) << box->objectName().toStdString();
+        }
+        QTest::keyClick(box, Qt::Key_Space);  // the box has the focus now; Space toggles it
+    }
+    EXPECT_EQ(window.chkHorizonalValue(), 0);
+    EXPECT_EQ(window.chkVerticalValue(), 0);
+    EXPECT_EQ(window.RedrawCount(), before);
+    EXPECT_EQ(window.Yaw(), kStep);
+    EXPECT_EQ(window.Pitch(), 0.0f);
+}
+
+TEST_F(ViewInput, DragFollowsThePointerAlsoWhileNothingTurns) {
+    SetBoxes(false, false);
+    Press(At(100, 170));
+    Move(At(300, 170));
+    EXPECT_EQ(window.Yaw(), 0.0f);
+    // Turning allowed from here on: the last position is 300, not the press at 100.
+    window.chkHorizonal()->setChecked(true);
+    Move(At(250, 170));
+    EXPECT_EQ(window.Yaw(), -kStep);
+    EXPECT_EQ(window.RedrawCount(), 2);
+    // A second button's press inside a drag starts again from its own position.
+    Press(At(50, 170), Qt::RightButton);
+    Move(At(100, 170));
+    EXPECT_EQ(window.Yaw(), StepAngle(-kStep, ROTATION_STEP));
+    Release(At(100, 170), Qt::RightButton);
+    EXPECT_EQ(window.Dragging(), kFalse);
+    Release(At(100, 170));
+    EXPECT_EQ(window.Dragging(), kFalse);
+    EXPECT_EQ(window.RedrawCount(), 3);
+}
+
+TEST_F(ViewInput, ArrowsInTheListMoveInItAndDoNotTurn) {
+    window.AddPartItem("second");
+    window.AddPartItem("third");
+    g_parts.push_back(Triangle());
+    g_parts.push_back(Triangle());
+    PartList* list = window.lstParts();
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    list->setCurrentRow(0);
+    const int before = window.RedrawCount();
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Up}) {
+        Key(key);
+    }
+    EXPECT_EQ(list->currentRow(), 1);
+    EXPECT_EQ(window.Yaw(), 0.0f);
+    EXPECT_EQ(window.Pitch(), 0.0f);
+    EXPECT_EQ(window.RedrawCount(), before);
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(list->Selected(i));
+}
+
+TEST_F(ViewInput, NothingIsDrawnBeforeTheFirstEvent) {
+    QApplication::processEvents();
+    window.repaint();
+    window.hide();
+    window.ShowWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    EXPECT_EQ(window.RedrawCount(), 0);
+    EXPECT_TRUE(IsBlank(*picShow()));
+    // The widget on the screen shows the retained image, background only.
+    const QImage shown = picShow()->grab(picShow()->InnerRect()).toImage();
+    for (int y = 0; y < shown.height(); y += 7) {
+        for (int x = 0; x < shown.width(); x += 7) {
+            ASSERT_EQ(shown.pixel(x, y), picShow()->BackColor().rgb()) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(ViewInput, EveryCheckMarkChangeRedraws) {
+    PartList* list = window.lstParts();
+    list->setFocus(Qt::TabFocusReason);
+    list->setCurrentRow(0);
+    Key(Qt::Key_Space);  // ticks the current item
+    ASSERT_TRUE(list->Selected(0));
+    EXPECT_EQ(window.RedrawCount(), 1);
+    EXPECT_FALSE(IsBlank(*picShow()));
+    Key(Qt::Key_Space);
+    ASSERT_FALSE(list->Selected(0));
+    EXPECT_EQ(window.RedrawCount(), 2);
+    EXPECT_TRUE(IsBlank(*picShow()));  // cleared, and nothing checked to draw
+    list->SetSelected(0, true);
+    EXPECT_EQ(window.RedrawCount(), 3);
+    EXPECT_FALSE(IsBlank(*picShow()));
+    EXPECT_EQ(window.Yaw(), 0.0f);
+}
+
+}  // namespace
+}  // namespace trenn
