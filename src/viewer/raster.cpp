@@ -347,8 +347,8 @@ void SetUpChunk(LineChunk& c, int32_t stride) {
     }
 }
 
-// Pixels past the first four of a long run, by the scalar walk.
-void FinishLongRun(const RasterTarget& t, const RasterVertex& a, const RasterVertex& b,
+// Runs longer than the four precomputed pixels are drawn whole by the scalar walk.
+void StrokeLongRun(const RasterTarget& t, const RasterVertex& a, const RasterVertex& b,
                    std::uint32_t argb) {
     StrokeFixed<false>(t, a.fx, a.fy, b.fx, b.fy, argb);
 }
@@ -386,7 +386,7 @@ void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
                 if (c.special[i]) {
                     LineBetween(target, a, b, argb);
                 } else {
-                    FinishLongRun(target, a, b, argb);
+                    StrokeLongRun(target, a, b, argb);
                 }
                 continue;
             }
