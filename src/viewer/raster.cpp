@@ -297,6 +297,11 @@ struct LineChunk {
     alignas(64) int32_t special[kChunk];  // nonzero: drawn by the general per-line path
     alignas(64) int32_t count[kChunk];    // pixels in the run
     alignas(64) int32_t offset[4][kChunk];  // first four pixels; repeats the last if fewer
+    // Where the walk of a longer run continues after its fourth pixel.
+    alignas(64) int32_t nextMajor[kChunk];  // pixel offset of the fifth major step
+    alignas(64) int32_t nextRun[kChunk];    // minor position there, 16.16
+    alignas(64) int32_t inc[kChunk];
+    alignas(64) int32_t steep[kChunk];
 };
 
 inline bool ChunkedLinesFit(const RasterTarget& t) {
@@ -344,13 +349,22 @@ void SetUpChunk(LineChunk& c, int32_t stride) {
         c.offset[1][i] = base + j1 * majorStep + ((run + j1 * inc) >> 16) * minorStep;
         c.offset[2][i] = base + j2 * majorStep + ((run + j2 * inc) >> 16) * minorStep;
         c.offset[3][i] = base + j3 * majorStep + ((run + j3 * inc) >> 16) * minorStep;
+        c.nextMajor[i] = base + 4 * majorStep;
+        c.nextRun[i] = run + 4 * inc;
+        c.inc[i] = inc;
+        c.steep[i] = steep;
     }
 }
 
-// Runs longer than the four precomputed pixels are drawn whole by the scalar walk.
-void StrokeLongRun(const RasterTarget& t, const RasterVertex& a, const RasterVertex& b,
-                   std::uint32_t argb) {
-    StrokeFixed<false>(t, a.fx, a.fy, b.fx, b.fy, argb);
+// The pixels of a run past its fourth.
+void ContinueRun(const LineChunk& c, int i, std::uint32_t* pixels, std::ptrdiff_t stride,
+                 std::uint32_t argb) {
+    const std::ptrdiff_t majorStep = Pick<std::ptrdiff_t>(c.steep[i], stride, 1);
+    const std::ptrdiff_t minorStep = Pick<std::ptrdiff_t>(c.steep[i], 1, stride);
+    std::uint32_t* at = pixels + c.nextMajor[i];
+    int32_t run = c.nextRun[i];
+    for (int32_t k = 4; k < c.count[i]; ++k, run += c.inc[i], at += majorStep)
+        at[(run >> 16) * minorStep] = argb;
 }
 
 }  // namespace
@@ -380,20 +394,15 @@ void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
         }
         SetUpChunk(c, static_cast<int32_t>(target.stride));
         for (int i = 0; i < n; ++i) {
-            if (c.special[i] | (c.count[i] > 4)) [[unlikely]] {
-                const RasterVertex& a = vertices[e[i].a];
-                const RasterVertex& b = vertices[e[i].b];
-                if (c.special[i]) {
-                    LineBetween(target, a, b, argb);
-                } else {
-                    StrokeLongRun(target, a, b, argb);
-                }
+            if (c.special[i]) [[unlikely]] {
+                LineBetween(target, vertices[e[i].a], vertices[e[i].b], argb);
                 continue;
             }
             pixels[c.offset[0][i]] = argb;
             pixels[c.offset[1][i]] = argb;
             pixels[c.offset[2][i]] = argb;
             pixels[c.offset[3][i]] = argb;
+            if (c.count[i] > 4) ContinueRun(c, i, pixels, target.stride, argb);
         }
     }
 }
