@@ -1,0 +1,8 @@
+# The real trenn on a virtual X screen (Xvfb), driven with xdotool and looked at with
+# ImageMagick; skipped when one of them is missing.
+if(TRENN_WITH_QT)
+  add_test(NAME e2e.viewer
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/e2e_test.sh
+      $<TARGET_FILE:trenn> ${CMAKE_BINARY_DIR}/samples $<TARGET_FILE:trenn-inspect>)
+  set_tests_properties(e2e.viewer PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()
