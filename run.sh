@@ -3,10 +3,12 @@
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 
-trenn_step 1/3 "Checking packages"
+trenn_step 1/4 "Installing missing Debian packages"
 trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}"
-trenn_step 2/3 "Configuring and building (build/, Release)"
-trenn_build build
-trenn_step 3/3 "Starting Trenn in build/samples"
+trenn_step 2/4 "Configuring build/ (Release)"
+trenn_configure build
+trenn_step 3/4 "Building build/"
+trenn_compile build
+trenn_step 4/4 "Starting Trenn in build/samples"
 cd "$TRENN_ROOT/build/samples"
 exec "$TRENN_ROOT/build/trenn"

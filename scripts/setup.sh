@@ -1,13 +1,38 @@
 #!/usr/bin/env bash
-# Shared set-up for run.sh, test.sh, bench.sh and friends: installs the Debian packages the
-# build needs (only the missing ones) and configures and builds one build folder.
-# Usage: source scripts/setup.sh; trenn_install_packages PKG...; trenn_build DIR [cmake args]
+# Shared set-up for run.sh, test.sh, package.sh and friends: installs the Debian packages the
+# build needs (only the missing ones) and configures and builds one build folder, saying what
+# it does as it goes. Errors from apt-get, cmake and the compiler are always shown.
+# Usage: source scripts/setup.sh
+#        trenn_step N/M "what"            a numbered step line
+#        trenn_install_packages PKG...    installs the missing ones
+#        trenn_build DIR [cmake args]     trenn_configure + trenn_compile
+#        trenn_configure DIR [cmake args] configures DIR (Ninja, Release)
+#        trenn_compile DIR [target...]    builds DIR (every target when none is named)
 set -euo pipefail
 
 TRENN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRENN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+# What package.sh and the packaging tests need on top of the build.
+TRENN_PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils man-db groff-base python3)
+# Build jobs; defaults to every core.
+TRENN_JOBS="${TRENN_JOBS:-$(nproc)}"
 
-trenn_step() { printf '\n==> [%s] %s\n' "$1" "$2"; }
+TRENN_CURRENT_STEP=""
+trenn_step() {
+    TRENN_CURRENT_STEP="[$1] $2"
+    printf '\n==> [%s] %s\n' "$1" "$2"
+}
+# A line under the current step.
+trenn_note() { printf '    %s\n' "$*"; }
+
+# Says which step a failing script stopped in; the failing command's own error is above it.
+trenn_report_failure() {
+    local status=$1
+    if [ "$status" -ne 0 ] && [ -n "$TRENN_CURRENT_STEP" ]; then
+        printf '\n==> FAILED (exit %s) in %s\n' "$status" "$TRENN_CURRENT_STEP" >&2
+    fi
+}
+trap 'trenn_report_failure $?' EXIT
 
 trenn_install_packages() {
     local missing=()
@@ -16,20 +41,62 @@ trenn_install_packages() {
         dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
     done
     if [ "${#missing[@]}" -eq 0 ]; then
-        echo "All ${#@} required packages are installed."
+        trenn_note "All $# required packages are installed."
         return 0
     fi
-    echo "Installing ${#missing[@]} package(s): ${missing[*]}"
+    trenn_note "Missing ${#missing[@]} of $# package(s): ${missing[*]}"
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    trenn_note "Updating the package lists (apt-get update) ..."
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    trenn_note "Installing them with their dependencies ..."
+    # apt-get's own lines are condensed to one per package it sets up, numbered against the
+    # total it announces; its errors go to stderr and stay as they are.
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=0 "${missing[@]}" |
+        awk '
+            match($0, /^[0-9]+ upgraded, [0-9]+ newly installed/) {
+                split($0, n, " "); total = n[1] + n[3]
+                printf "    %d package(s) to install or upgrade\n", total
+            }
+            /^Setting up / {
+                done++
+                if (total) printf "    [%d/%d] %s\n", done, total, $3
+                else printf "    [%d] %s\n", done, $3
+                fflush()
+            }'
+    trenn_note "Installed: ${missing[*]}"
+}
+
+# trenn_configure DIR [extra cmake arguments...]
+trenn_configure() {
+    local dir="$1"
+    shift
+    trenn_note "cmake: $dir/ (Ninja, Release)${*:+ $*}"
+    # Status lines are kept back unless configuring fails; warnings and errors (stderr) show.
+    local log
+    if ! log=$(cmake -S "$TRENN_ROOT" -B "$TRENN_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"); then
+        printf '%s\n' "$log"
+        return 1
+    fi
+}
+
+# trenn_compile DIR [target...]
+trenn_compile() {
+    local dir="$1"
+    shift
+    local targets=()
+    [ "$#" -gt 0 ] && targets=(--target "$@")
+    trenn_note "ninja: $dir/ (${*:-all targets}), $TRENN_JOBS job(s); [done/total] per command"
+    local start=$SECONDS
+    cmake --build "$TRENN_ROOT/$dir" -j "$TRENN_JOBS" "${targets[@]}"
+    trenn_note "Built $dir/ in $((SECONDS - start)) s."
 }
 
 # trenn_build DIR [extra cmake arguments...]
 trenn_build() {
     local dir="$1"
     shift
-    cmake -S "$TRENN_ROOT" -B "$TRENN_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-    cmake --build "$TRENN_ROOT/$dir" -j "$(nproc)"
+    trenn_configure "$dir" "$@"
+    trenn_compile "$dir"
 }

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png for the README: the real viewer under Xvfb on the torus sample,
+# some parts ticked and the model turned a few steps, grabbed by its window.
+# Usage: scripts/update_screenshots.sh [BUILD_DIR]   (default: build; built here if needed)
+# The X display is :81 unless TRENN_SCREENSHOT_DISPLAY says otherwise.
+set -euo pipefail
+source "$(dirname "$0")/setup.sh"
+build="${1:-build}"
+display="${TRENN_SCREENSHOT_DISPLAY:-:81}"
+out="$TRENN_ROOT/docs/screenshot.png"
+parts=(0 1 2 3 4 5 6 7)     # list positions to tick: two thirds of the torus
+keys=(Right Right Right Right Up Up Up Up Up Up)
+
+trenn_step 1/4 "Installing missing Debian packages"
+trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}" xvfb xdotool imagemagick x11-utils
+
+trenn_step 2/4 "Building trenn and the samples in $build/"
+[ -f "$TRENN_ROOT/$build/build.ninja" ] || trenn_configure "$build"
+trenn_compile "$build" trenn samples
+
+xvfb_pid=""
+trenn_pid=""
+work=$(mktemp -d)
+cleanup() {
+    local status=$?
+    [ -n "$trenn_pid" ] && kill "$trenn_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+    trenn_report_failure "$status"
+}
+trap cleanup EXIT
+
+trenn_step 3/4 "Starting an X server on $display"
+if xdpyinfo -display "$display" >/dev/null 2>&1; then
+    trenn_note "$display is already running; using it."
+else
+    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+        xdpyinfo -display "$display" >/dev/null 2>&1 && break
+        kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log"; exit 1; }
+        sleep 0.1
+    done
+fi
+export DISPLAY="$display"
+
+trenn_step 4/4 "Running Trenn on samples/torus.o and grabbing its window"
+# Opens in samples/, so the dialog takes the bare file name, as a user would type it.
+cd "$TRENN_ROOT/$build/samples"
+QT_QPA_PLATFORM=xcb "$TRENN_ROOT/$build/trenn" >"$work/trenn.log" 2>&1 &
+trenn_pid=$!
+
+# Waits for a visible window whose title matches exactly and prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$trenn_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$work/trenn.log" >&2
+    echo "no window titled '$1' appeared" >&2
+    return 1
+}
+
+dialog=$(wait_window "Open file")
+trenn_note "open-file dialog: window $dialog"
+# Without a window manager nothing gives the dialog the keyboard; take it explicitly.
+xdotool windowfocus --sync "$dialog"
+xdotool type --delay 20 torus.o
+xdotool key Return
+
+window=$(wait_window Trenn)
+trenn_note "Trenn window: $window ($(xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w " x " h }'))"
+sleep 0.5
+# Check boxes of the part list sit 14 px apart in window coordinates.
+for i in "${parts[@]}"; do
+    xdotool mousemove --window "$window" 11 $((27 + 14 * i)) click 1
+    sleep 0.1
+done
+# A click gives the picture the keyboard focus; the arrows then turn the model.
+xdotool mousemove --window "$window" 300 150 click 1
+sleep 0.2
+xdotool key --delay 80 "${keys[@]}"
+# Out of the picture, so that no pointer-driven state differs between runs.
+xdotool mousemove 0 0
+sleep 0.5
+
+mkdir -p "$(dirname "$out")"
+# No time stamps in the file: an unchanged picture gives an unchanged file.
+import -window "$window" -strip -define png:exclude-chunks=date,time "png:$work/shot.png"
+# A grab of a window that had not drawn yet is one flat colour; drawn parts add blue dots
+# and black lines to the grey background.
+colours=$(convert "$work/shot.png" -format '%k' info:)
+if [ "$colours" -lt 4 ]; then
+    echo "the grab has only $colours colour(s): the window was not drawn" >&2
+    exit 1
+fi
+mv "$work/shot.png" "$out"
+trenn_note "Wrote ${out#"$TRENN_ROOT"/} ($(identify -format '%w x %h' "$out"), $colours colours)."
