@@ -24,6 +24,7 @@ namespace {
 constexpr std::uint32_t kMarkerWord = 0xFFFFFFFFu;
 constexpr std::size_t kMeshBlockSize = 56;
 constexpr std::size_t kScanBlock = 1u << 20;
+constexpr std::size_t kFirstScanBlock = 4096;
 
 std::string Hex(std::int64_t value) {
     char text[32];
@@ -45,17 +46,22 @@ const std::vector<SymbolEntry>& SymbolsWithStorage() {
 // First place on the 4-byte grid from `start` where two words of all ones follow each other.
 // A lone all-ones word is passed over together with the word after it.
 std::uint64_t FindMarker(const BinaryFile& scratch, std::uint64_t start, std::uint64_t fileSize) {
-    std::vector<unsigned char> block(kScanBlock + 8);
+    // Blocks start small and grow: with thousands of parts a fixed 1 MiB block per part costs
+    // more than the reading itself when the marker lies near the value, as it usually does.
+    std::size_t want = kFirstScanBlock;
+    std::vector<unsigned char> block;
     std::uint64_t position = start;
     while (position + 4 <= fileSize) {
         // Holes in the scratch file are zeros, which can neither be nor start a marker.
         const std::uint64_t data = scratch.NextDataOffset(position);
         if (data > position) position += (data - position) & ~std::uint64_t{3};
         if (position + 4 > fileSize) break;
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, fileSize - position));
+        block.resize(length + 8);
         scratch.ReadAt(position, block.data(), block.size());
         // Words whose first byte lies in this block; the 8 extra bytes hold the pair's partner.
         std::size_t at = 0;
-        while (at < kScanBlock && position + at + 4 <= fileSize) {
+        while (at < length && position + at + 4 <= fileSize) {
             if (static_cast<std::uint32_t>(WordAt(block.data(), at)) != kMarkerWord) {
                 at += 4;
                 continue;
@@ -66,9 +72,31 @@ std::uint64_t FindMarker(const BinaryFile& scratch, std::uint64_t start, std::ui
             at += 8;
         }
         position += at;
+        want = std::min(want * 2, kScanBlock);
     }
     Fail("no mesh block marker between " + Hex(static_cast<std::int64_t>(start)) +
          " and the end of the data (" + Hex(static_cast<std::int64_t>(fileSize)) + " bytes)");
+}
+
+// The index entries from `start` on that the file holds, `length` bytes at most. A scratch
+// file can be 2 GiB long and nearly all hole: entries in holes are zeros like those past the
+// end, so the list stops after the last block that holds data rather than at the end.
+std::vector<std::int16_t> ReadStoredIndices(const BinaryFile& scratch, std::uint64_t start,
+                                            std::uint64_t length) {
+    std::vector<std::int16_t> stored;
+    const std::uint64_t end = start + length;
+    std::uint64_t position = start;
+    while (position < end) {
+        const std::uint64_t data = scratch.NextDataOffset(position);
+        if (data >= end) break;
+        if (data > position) position += (data - position) & ~std::uint64_t{1};
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlock, end - position));
+        const auto first = static_cast<std::size_t>((position - start) / 2);
+        stored.resize(first + (chunk + 1) / 2, 0);
+        scratch.ReadAt(position, stored.data() + first, chunk);
+        position += chunk;
+    }
+    return stored;
 }
 
 void RequireOffset(std::int32_t offset, const char* what) {
@@ -139,9 +167,7 @@ void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
         const std::uint64_t present = start < fileSize ? fileSize - start : 0;
         const std::uint64_t wanted = static_cast<std::uint64_t>(indexCount) * 2;
         const std::uint64_t storedBytes = std::min(present, wanted);
-        std::vector<std::int16_t> stored(static_cast<std::size_t>((storedBytes + 1) / 2));
-        scratch.ReadAt(start, stored.data(), static_cast<std::size_t>(storedBytes));
-        part.indices = IndexList(indexCount, std::move(stored));
+        part.indices = IndexList(indexCount, ReadStoredIndices(scratch, start, storedBytes));
     } catch (const LoadFailure& failure) {
         Fail(where + failure.what());
     } catch (const std::bad_alloc&) {

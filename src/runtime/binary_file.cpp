@@ -92,7 +92,8 @@ std::size_t BinaryFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t l
         if (got == 0) break;  // end of file: the rest reads as zeros
         done += static_cast<std::size_t>(got);
     }
-    std::memset(out + done, 0, length - done);
+    // An empty read may come with no buffer at all, which memset must not be given.
+    if (done < length) std::memset(out + done, 0, length - done);
     return done;
 }
 

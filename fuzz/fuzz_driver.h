@@ -1,0 +1,388 @@
+#pragma once
+
+// The whole loading sequence and the drawing, run headless on one object file, with checks
+// that hold for every input whatever its bytes. Shared by the fuzz targets and by the test
+// that replays their findings, so both judge an input the same way.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/main_module.h"
+#include "app/model.h"
+#include "app/model_assembly.h"
+#include "dialog/common_dialog.h"
+#include "elf/elf_data.h"
+#include "viewer/raster.h"
+#include "viewer/rotation.h"
+#include "viewer/view_mapping.h"
+#include "viewer/wireframe.h"
+
+namespace trenn::fuzz {
+
+// The picture area inside its border, in pixels, as the window lays it out.
+inline constexpr int kPictureWidth = 395;
+inline constexpr int kPictureHeight = 346;
+inline constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
+
+class HeadlessWindow : public ViewerWindow {
+public:
+    struct Item {
+        std::string text;
+        std::int32_t data = -1;
+    };
+    std::vector<Item> items;
+    float scale[4] = {0, 0, 0, 0};
+    int scaled = 0;
+    bool shown = false;
+
+    void AddPartItem(const std::string& text) override { items.push_back({text}); }
+    std::int32_t PartListNewIndex() const override {
+        return static_cast<std::int32_t>(items.size()) - 1;
+    }
+    void SetPartItemData(std::int32_t index, std::int32_t data) override {
+        items.at(static_cast<std::size_t>(index)).data = data;
+    }
+    float PictureWidth() const override { return 5985.0f; }
+    float PictureHeight() const override { return 5250.0f; }
+    void ScalePicture(float x1, float y1, float x2, float y2) override {
+        scale[0] = x1;
+        scale[1] = y1;
+        scale[2] = x2;
+        scale[3] = y2;
+        ++scaled;
+    }
+    void ShowWindow() override { shown = true; }
+};
+
+// TEMP names the folder the scratch file goes to; the clock is fixed, so every run of one
+// process uses the same scratch path and the previous run's file is the "old scratch file".
+class HeadlessPlatform : public StartupPlatform {
+public:
+    explicit HeadlessPlatform(std::string temp) : temp_(std::move(temp)) {}
+    HeadlessWindow window;
+    int windowsLoaded = 0;
+    std::vector<std::pair<std::string, std::string>> messages;
+
+    std::optional<std::string> Environment(const char* name) const override {
+        if (std::strcmp(name, "TEMP") == 0) return temp_;
+        return std::nullopt;
+    }
+    double SecondsSinceMidnight() const override { return 45296.0; }
+    char DecimalSeparator() const override { return '.'; }
+    ViewerWindow& LoadViewerWindow() override {
+        ++windowsLoaded;
+        return window;
+    }
+    void ShowMessage(const std::string& text, const std::string& title) override {
+        messages.emplace_back(text, title);
+    }
+
+private:
+    std::string temp_;
+};
+
+class PickFileDialog : public OpenFileDialogPlatform {
+public:
+    explicit PickFileDialog(std::string path) : path_(std::move(path)) {}
+    std::int32_t GetOpenFileNameA(OpenFileName& request) override {
+        const auto room = static_cast<std::size_t>(request.nMaxFile);
+        if (path_.size() >= room) return 0;
+        request.lpstrFile = path_ + std::string(room - path_.size(), '\0');
+        request.lpstrFileTitle = std::string(260, '\0');
+        return 1;
+    }
+    std::int32_t CommDlgExtendedError() override { return 0; }
+
+private:
+    std::string path_;
+};
+
+struct LoadRun {
+    LoadRun(std::string object, std::string temp)
+        : objectPath(std::move(object)), tempDir(std::move(temp)), platform(tempDir) {}
+    std::string objectPath;
+    std::string tempDir;
+    StartupOutcome outcome = StartupOutcome::Cancelled;
+    HeadlessPlatform platform;
+};
+
+// One program start: fresh module state, the dialog picks `objectPath`, scratch in `tempDir`.
+inline void RunMain(LoadRun& run) {
+    g_errorText.clear();
+    g_symbols.reset();
+    g_loadFailureDetail.clear();
+    g_parts.clear();
+    PickFileDialog dialog(run.objectPath);
+    SetOpenFileDialogPlatform(&dialog);
+    run.outcome = Main(run.platform);
+    SetOpenFileDialogPlatform(nullptr);
+}
+
+inline const char* OutcomeName(StartupOutcome outcome) {
+    switch (outcome) {
+    case StartupOutcome::Cancelled: return "cancelled";
+    case StartupOutcome::LoadFailed: return "load failure";
+    case StartupOutcome::NotUnderstood: return "not understood";
+    case StartupOutcome::Corrupt: return "corrupt";
+    case StartupOutcome::WindowShown: return "window shown";
+    }
+    return "?";
+}
+
+// How a start ended, as the user sees it: the reason on the last line of the one message box,
+// or the window.
+enum class Exit { kMagic, kLoad, kCorrupt, kNotUnderstood, kOk, kOther };
+
+inline Exit ExitOf(const LoadRun& run) {
+    const auto& messages = run.platform.messages;
+    if (messages.empty()) return run.platform.window.shown ? Exit::kOk : Exit::kOther;
+    if (messages.size() > 1 || run.platform.window.shown) return Exit::kOther;
+    const std::string& text = messages[0].first;
+    const std::string head = FailureMessage(run.objectPath, "");
+    if (text.compare(0, head.size(), head) != 0) return Exit::kOther;
+    const std::string reason = text.substr(head.size());
+    if (reason == kMagicFailureText) return Exit::kMagic;
+    if (reason.empty()) return Exit::kLoad;
+    if (reason == kCorruptReason) return Exit::kCorrupt;
+    if (reason == kNotUnderstoodReason) return Exit::kNotUnderstood;
+    return Exit::kOther;
+}
+
+// Short names; also the prefix of seed file names, which the replay test reads back.
+inline const char* ExitTag(Exit exit) {
+    switch (exit) {
+    case Exit::kMagic: return "magic";
+    case Exit::kLoad: return "load";
+    case Exit::kCorrupt: return "corrupt";
+    case Exit::kNotUnderstood: return "nu";
+    case Exit::kOk: return "ok";
+    case Exit::kOther: return "other";
+    }
+    return "?";
+}
+
+inline std::optional<Exit> ExitFromTag(const std::string& tag) {
+    for (const Exit exit : {Exit::kMagic, Exit::kLoad, Exit::kCorrupt, Exit::kNotUnderstood, Exit::kOk}) {
+        if (tag == ExitTag(exit)) return exit;
+    }
+    return std::nullopt;
+}
+
+// What the input's first four bytes decide on their own: missing bytes read as zeros.
+inline bool HasElfMagic(std::span<const std::uint8_t> bytes) {
+    static constexpr std::uint8_t kMagic[4] = {0x7F, 'E', 'L', 'F'};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if ((i < bytes.size() ? bytes[i] : 0) != kMagic[i]) return false;
+    }
+    return true;
+}
+
+// Everything Main must have left behind, for any input. Empty when all holds.
+inline std::vector<std::string> CheckLoad(const LoadRun& run, std::span<const std::uint8_t> bytes) {
+    std::vector<std::string> problems;
+    const auto expect = [&](bool holds, const std::string& what) {
+        if (!holds) problems.push_back(what);
+    };
+    const HeadlessPlatform& p = run.platform;
+    const HeadlessWindow& w = p.window;
+    const StartupOutcome outcome = run.outcome;
+    const std::string name = OutcomeName(outcome);
+
+    expect(outcome != StartupOutcome::Cancelled, "Main returned as if cancelled");
+    expect(HasElfMagic(bytes) || (outcome == StartupOutcome::LoadFailed && g_errorText == kMagicFailureText),
+           "no ELF magic, but the outcome is " + name);
+    expect(!HasElfMagic(bytes) || g_errorText.empty(), "the magic failure text after a good magic");
+    expect(p.windowsLoaded <= 1, "the window was loaded more than once");
+    expect(w.shown == (outcome == StartupOutcome::WindowShown), "window shown, yet the outcome is " + name);
+
+    if (outcome == StartupOutcome::WindowShown) {
+        expect(p.messages.empty(), "a message box although the window opened");
+        expect(w.scaled == 1, "the picture was scaled " + std::to_string(w.scaled) + " times");
+        expect(!g_parts.empty(), "no g_parts entry");
+        expect(w.items.size() == g_parts.size() || (w.items.empty() && g_parts.size() == 1),
+               "list and parts disagree: " + std::to_string(w.items.size()) + " entries, " +
+                   std::to_string(g_parts.size()) + " parts");
+        float extent = 0.0f;
+        for (std::size_t k = 0; k < g_parts.size(); ++k) {
+            const MeshPart& part = g_parts[k];
+            const std::string which = "part " + std::to_string(k);
+            expect(!part.vertices.empty() && part.vertices.size() <= 32768, which + ": vertex count");
+            expect(part.indices.Count() >= 1, which + ": index count below 1");
+            expect(part.indices.Stored().size() <= static_cast<std::size_t>(part.indices.Count()),
+                   which + ": more indices stored than counted");
+            if (k < w.items.size()) {
+                expect(w.items[k].data == part.symbol, which + ": list item data is not its symbol");
+                const bool named = g_symbols && part.symbol >= 0 &&
+                                   static_cast<std::size_t>(part.symbol) < g_symbols->size() &&
+                                   (*g_symbols)[static_cast<std::size_t>(part.symbol)].name.rfind(kPartPrefix, 0) == 0;
+                expect(named, which + ": its symbol is not a part symbol");
+            }
+            for (const MeshVertex& v : part.vertices) {
+                for (const float c : {v.x, v.y, v.z}) {
+                    expect(std::isfinite(c), which + ": a coordinate that is not finite was accepted");
+                    if (std::fabs(c) > extent) extent = std::fabs(c);
+                }
+            }
+        }
+        expect(w.scale[2] == extent && w.scale[0] == -extent,
+               "the x range is not the largest coordinate " + std::to_string(extent));
+        expect(w.scale[1] == -w.scale[3] && w.scale[1] >= 0 && w.scale[1] <= extent,
+               "the y range is not symmetric and below the x range");
+    } else if (outcome != StartupOutcome::Cancelled) {
+        expect(p.messages.size() == 1, std::to_string(p.messages.size()) + " message boxes");
+        if (!p.messages.empty()) {
+            std::string reason = g_errorText;
+            if (outcome == StartupOutcome::NotUnderstood) reason = kNotUnderstoodReason;
+            if (outcome == StartupOutcome::Corrupt) reason = kCorruptReason;
+            expect(p.messages[0].first == FailureMessage(run.objectPath, reason),
+                   "message text: " + p.messages[0].first);
+            expect(p.messages[0].second == kErrorTitle, "message title: " + p.messages[0].second);
+        }
+    }
+
+    // The temporary folder holds the scratch file at most: a plain file only its owner can use.
+    if (DIR* dir = ::opendir(run.tempDir.c_str())) {
+        int entries = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string file = entry->d_name;
+            if (file == "." || file == "..") continue;
+            ++entries;
+            struct stat info {};
+            const std::string path = run.tempDir + "/" + file;
+            expect(file.rfind("Trenn_", 0) == 0 && file.size() > 10 &&
+                       file.compare(file.size() - 4, 4, ".tmp") == 0,
+                   "unexpected entry in TEMP: " + file);
+            expect(::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+                       (info.st_mode & 0777) == 0600,
+                   "the scratch file is not a plain 0600 file: " + file);
+        }
+        ::closedir(dir);
+        expect(entries <= 1, std::to_string(entries) + " entries in TEMP");
+    } else {
+        problems.push_back("cannot list TEMP " + run.tempDir);
+    }
+    return problems;
+}
+
+struct DrawResult {
+    std::vector<std::string> problems;
+    std::size_t dotPixels = 0;
+    std::size_t edgePixels = 0;
+};
+
+// Draws the loaded model with every list entry checked into a picture of the window's size
+// (an exact-size buffer, so that any stray write is caught) and checks the pixels.
+inline DrawResult DrawChecked(const HeadlessWindow& window, float yaw, float pitch) {
+    DrawResult result;
+    WireframeScene scene;
+    scene.parts = &g_parts;
+    scene.checked.assign(window.items.size(), true);
+    scene.yaw = yaw;
+    scene.pitch = pitch;
+    scene.mapping = ViewMapping::FromScale(window.scale[0], window.scale[1], window.scale[2],
+                                           window.scale[3], kPictureWidth, kPictureHeight);
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(kPictureWidth) * kPictureHeight,
+                                      kBackground);
+    const RasterTarget target{pixels.data(), kPictureWidth, kPictureHeight, kPictureWidth};
+    DrawWireframe(scene, target);
+    for (const std::uint32_t pixel : pixels) {
+        if (pixel == kDotColour) {
+            ++result.dotPixels;
+        } else if (pixel == kEdgeColour) {
+            ++result.edgePixels;
+        } else if (pixel != kBackground) {
+            char text[64];
+            std::snprintf(text, sizeof text, "a pixel of colour 0x%08x", static_cast<unsigned>(pixel));
+            result.problems.emplace_back(text);
+            break;
+        }
+    }
+    if (window.items.empty() && (result.dotPixels != 0 || result.edgePixels != 0)) {
+        result.problems.emplace_back("pixels drawn with no list entry to check");
+    }
+    return result;
+}
+
+// The angles the drawing is tried at: the start view, one key press each way, and angles
+// reached after holding the keys for a long time.
+struct ViewAngles {
+    float yaw;
+    float pitch;
+};
+inline std::vector<ViewAngles> DrawAngles() {
+    float yaw = 0.0f;
+    float pitch = 0.0f;
+    for (int i = 0; i < 5000; ++i) {
+        ApplyViewKey(kKeyLeft, yaw, pitch);
+        ApplyViewKey(kKeyDown, yaw, pitch);
+    }
+    return {{0.0f, 0.0f},
+            {StepAngle(0.0f, -ROTATION_STEP), StepAngle(0.0f, ROTATION_STEP)},
+            {yaw, pitch},
+            {1.0e7f, -3.0e5f}};
+}
+
+// A folder for one process, removed with its contents when the process ends normally.
+class Workspace {
+public:
+    static Workspace& Get() {
+        // Never destroyed: the exit handler below still needs it.
+        static Workspace* const workspace = new Workspace;
+        return *workspace;
+    }
+    const std::string& Root() const { return root_; }
+    std::string TempDir() const { return root_ + "/temp"; }
+    std::string InputPath() const { return root_ + "/input.o"; }
+
+    void WriteInput(const std::uint8_t* data, std::size_t size) const {
+        const std::string path = InputPath();
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) std::abort();
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t put = ::write(fd, data + done, size - done);
+            if (put <= 0) std::abort();
+            done += static_cast<std::size_t>(put);
+        }
+        ::close(fd);
+    }
+
+private:
+    Workspace() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/trenn-fuzz-XXXXXX";
+        if (!::mkdtemp(pattern.data())) std::abort();
+        root_ = pattern;
+        if (::mkdir(TempDir().c_str(), 0700) != 0) std::abort();
+        std::atexit([] { Get().Remove(); });
+    }
+    void Remove() const {
+        const std::string temp = TempDir();
+        if (DIR* dir = ::opendir(temp.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string file = entry->d_name;
+                if (file != "." && file != "..") ::unlink((temp + "/" + file).c_str());
+            }
+            ::closedir(dir);
+        }
+        ::rmdir(temp.c_str());
+        ::unlink(InputPath().c_str());
+        ::rmdir(root_.c_str());
+    }
+    std::string root_;
+};
+
+}  // namespace trenn::fuzz

@@ -1,0 +1,291 @@
+// Malformed objects through the whole start-up, judged by what the user sees (the reason in
+// the message box, or the window), and the worst inputs for time and memory, each measured in
+// a child process of its own.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../../fuzz/fuzz_driver.h"
+#include "../../fuzz/hostile_cases.h"
+#include "elfgen/elf_builder.h"
+#include "runtime/binary_file.h"
+#include "support/temp_dir.h"
+
+using namespace trenn;
+using elfgen::Bytes;
+using fuzz::Exit;
+using fuzz::LoadRun;
+using hostile::Fixture;
+
+namespace {
+
+using Problems = std::vector<std::string>;
+
+class HostileInputs : public ::testing::Test {
+protected:
+    // Runs Main on `bytes` with a fresh module state; TEMP is this test's own folder.
+    std::unique_ptr<LoadRun> Run(const Bytes& bytes) {
+        const std::string path = files_.File("object.o");
+        elfgen::WriteFile(path, bytes);
+        auto run = std::make_unique<LoadRun>(path, temp_.Path());
+        fuzz::RunMain(*run);
+        return run;
+    }
+
+    TempDir files_;
+    TempDir temp_;
+};
+
+TEST_F(HostileInputs, EveryClassEndsInItsExit) {
+    const auto cases = hostile::HostileCases();
+    ASSERT_GT(cases.size(), 90u);
+    for (const hostile::HostileCase& c : cases) {
+        SCOPED_TRACE(c.group + "/" + c.name);
+        const auto run = Run(c.bytes);
+        EXPECT_STREQ(fuzz::ExitTag(fuzz::ExitOf(*run)), fuzz::ExitTag(c.exit)) << g_lastFailureDetail;
+        EXPECT_EQ(fuzz::CheckLoad(*run, c.bytes), Problems{});
+        if (c.parts >= 0) {
+            EXPECT_EQ(run->platform.window.items.size(), static_cast<std::size_t>(c.parts));
+        }
+        if (c.exit != Exit::kOk) continue;
+        for (const fuzz::ViewAngles& angles : fuzz::DrawAngles()) {
+            EXPECT_EQ(fuzz::DrawChecked(run->platform.window, angles.yaw, angles.pitch).problems, Problems{});
+        }
+    }
+}
+
+// The valid model really is drawn: the checks above would pass on an empty picture too.
+TEST_F(HostileInputs, TheFixtureDrawsItsStrip) {
+    const auto run = Run(Fixture().elf.Build());
+    ASSERT_EQ(fuzz::ExitOf(*run), Exit::kOk) << g_lastFailureDetail;
+    const fuzz::DrawResult start = fuzz::DrawChecked(run->platform.window, 0.0f, 0.0f);
+    EXPECT_EQ(start.problems, Problems{});
+    // Dots for vertices 0 to 2 (not the last), 2 x 2 pixels each, partly under the edges of
+    // the two triangles.
+    EXPECT_GT(start.dotPixels, 0u);
+    EXPECT_LE(start.dotPixels, 12u);
+    EXPECT_GT(start.edgePixels, 300u);
+}
+
+// An empty read may come with no buffer at all (an empty index list past the end of the file).
+TEST(HostileFiles, EmptyReadWithoutABuffer) {
+    TempDir dir;
+    const std::string path = dir.File("four.bin");
+    elfgen::WriteFile(path, {1, 2, 3, 4});
+    const BinaryFile file = BinaryFile::OpenForReading(path);
+    EXPECT_EQ(file.ReadAt(0, nullptr, 0), 0u);
+    EXPECT_EQ(file.ReadAt(1u << 20, nullptr, 0), 0u);
+}
+
+// ---- Worst cases for time and memory ----------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The budgets hold for the normal build. Under AddressSanitizer every allocation carries
+// redzones and freed memory is held back, and everything runs slower: the budgets widen.
+constexpr double kSeconds = kSanitized ? 10.0 : 2.0;
+constexpr long kKiB = kSanitized ? 512 * 1024 : 128 * 1024;
+
+struct Measured {
+    Exit exit = Exit::kOther;
+    std::size_t parts = 0;
+    double seconds = 0;
+    long growthKiB = 0;
+    bool exited = false;
+};
+
+// Runs Main in a forked child and takes its peak resident size from wait4. The child's peak
+// starts at what it inherited, which it reports before loading.
+Measured MeasureInChild(const std::string& object, const std::string& temp) {
+    struct Report {
+        Exit exit;
+        std::size_t parts;
+        double seconds;
+        long baselineKiB;
+    };
+    int channel[2];
+    if (::pipe(channel) != 0) return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        ::alarm(120);  // a hang ends in SIGALRM, which the parent sees
+        rusage before {};
+        ::getrusage(RUSAGE_SELF, &before);
+        LoadRun run(object, temp);
+        const auto start = std::chrono::steady_clock::now();
+        fuzz::RunMain(run);
+        Report report{};
+        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report.exit = fuzz::ExitOf(run);
+        report.parts = run.platform.window.items.size();
+        report.baselineKiB = before.ru_maxrss;
+        const bool sent = ::write(channel[1], &report, sizeof report) == sizeof report;
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    Report report{};
+    const bool received = ::read(channel[0], &report, sizeof report) == sizeof report;
+    ::close(channel[0]);
+    int status = 0;
+    rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    Measured m;
+    m.exited = received && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    m.exit = report.exit;
+    m.parts = report.parts;
+    m.seconds = report.seconds;
+    m.growthKiB = usage.ru_maxrss - report.baselineKiB;
+    return m;
+}
+
+struct WorstCase {
+    const char* name;
+    std::function<Bytes()> make;
+    Exit exit;
+    std::size_t parts;
+    // Grows the object file afterwards (a sparse tail); 0 leaves it.
+    std::uint64_t objectSize = 0;
+};
+
+class HostileWorstCases : public ::testing::Test {
+protected:
+    void Run(const WorstCase& c) {
+        SCOPED_TRACE(c.name);
+        const std::string object = files_.File("worst.o");
+        elfgen::WriteFile(object, c.make());
+        if (c.objectSize) std::filesystem::resize_file(object, c.objectSize);
+        const Measured m = MeasureInChild(object, temp_.Path());
+        std::printf("[ measured ] %-58s %7.3f s %8ld KiB\n", c.name, m.seconds, m.growthKiB);
+        ASSERT_TRUE(m.exited) << "the start-up crashed or hung";
+        EXPECT_STREQ(fuzz::ExitTag(m.exit), fuzz::ExitTag(c.exit));
+        if (c.exit == Exit::kOk) {
+            EXPECT_EQ(m.parts, c.parts);
+        }
+        EXPECT_LT(m.seconds, kSeconds);
+        EXPECT_LT(m.growthKiB, kKiB);
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(temp_.Path())) {
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+    TempDir files_;
+    TempDir temp_;
+};
+
+// A section of `size` bytes at `offset` that carries no data of its own.
+elfgen::Section Alias(std::uint32_t type, std::uint32_t offset, std::uint32_t size) {
+    elfgen::Section s;
+    s.type = type;
+    s.offset = offset;
+    s.size = size;
+    return s;
+}
+
+// `parts` part symbols, all with one name of `nameLength` characters and the fixture's mesh
+// block as value, in one symbol table; then `aliases` more symbol tables over the same records.
+Bytes ManyParts(std::uint32_t parts, std::size_t nameLength, std::uint32_t aliases,
+                const std::function<void(Fixture&)>& change = {}) {
+    Fixture f;
+    f.Strtab().data = {0};
+    const std::string name = "__geoprimdatabuffer" + std::string(nameLength - 19, 'p');
+    f.Strtab().data.insert(f.Strtab().data.end(), name.begin(), name.end());
+    f.Strtab().data.push_back(0);
+    f.Symtab().data.clear();
+    for (std::uint32_t i = 0; i < parts; ++i) {
+        elfgen::Bytes& records = f.Symtab().data;
+        const std::size_t at = records.size();
+        elfgen::PutU32(records, at, 1);
+        elfgen::PutU32(records, at + 4, f.block);
+        elfgen::PutU16(records, at + 14, Fixture::kData);
+    }
+    if (change) change(f);
+    const std::uint32_t at = f.SectionOffset(Fixture::kSymtab);
+    for (std::uint32_t i = 0; i < aliases; ++i) {
+        elfgen::Section s = Alias(elfgen::SHT_SYMTAB, at, parts * 16);
+        s.link = Fixture::kStrtab;
+        s.entsize = 16;
+        f.elf.AddSection(s);
+    }
+    return f.elf.Build();
+}
+
+TEST_F(HostileWorstCases, LargeAndAliasingSections) {
+    const WorstCase cases[] = {
+        {"PROGBITS sh_size 0x7FFFFFFF in a small file",
+         [] { return hostile::Model([](Fixture& f) { f.Data().size = 0x7FFFFFFF; }); }, Exit::kOk, 1},
+        {"4000 PROGBITS of about 2 GiB aliasing 1 MiB",
+         [] {
+             return hostile::Model([](Fixture& f) {
+                 f.Data().data.resize(1 << 20, 0x5A);
+                 const std::uint32_t at = f.SectionOffset(Fixture::kData);
+                 for (std::uint32_t i = 0; i < 4000; ++i) {
+                     f.elf.AddSection(Alias(elfgen::SHT_PROGBITS, at, 0x7FFFFFFF - i * 4096));
+                 }
+             });
+         },
+         Exit::kOk, 1},
+        {"4 GiB sparse object with a small section table",
+         [] { return hostile::Model([](Fixture&) {}); }, Exit::kOk, 1, std::uint64_t{4} << 30},
+    };
+    for (const WorstCase& c : cases) Run(c);
+}
+
+TEST_F(HostileWorstCases, ManySymbolsAndParts) {
+    const WorstCase cases[] = {
+        {"32767 parts naming one 32 KiB name", [] { return ManyParts(32767, 32766, 0); }, Exit::kOk, 32767},
+        {"32000 symbol tables aliasing 32767 part records",
+         [] { return ManyParts(32767, 32766, 32000); }, Exit::kOk, 32767},
+        {"32767 parts, index count 0x7FFFFFFF each",
+         [] { return ManyParts(32767, 40, 0, [](Fixture& f) { f.MeshField(Fixture::kIndexCount, 0x7FFFFFFF); }); },
+         Exit::kOk, 32767},
+    };
+    for (const WorstCase& c : cases) Run(c);
+}
+
+TEST_F(HostileWorstCases, SparseScratchFile) {
+    const auto sparse = [](const std::function<void(Fixture&)>& change) {
+        return [change] {
+            return hostile::Model([&](Fixture& f) {
+                f.Data().size = 0x7FFFFFFF;
+                change(f);
+            });
+        };
+    };
+    const WorstCase cases[] = {
+        {"marker scan through a 2 GiB scratch without a marker",
+         sparse([](Fixture& f) { f.MeshField(0, 0); }), Exit::kCorrupt, 0},
+        {"marker scan from the last word of a 2 GiB scratch",
+         sparse([](Fixture& f) { f.SymbolField(Fixture::kPartRecord, 4, 0x7FFFFFF8); }), Exit::kCorrupt, 0},
+        {"8 parts, index count 0x7FFFFFFF, 2 GiB scratch",
+         [] {
+             return ManyParts(8, 40, 0, [](Fixture& f) {
+                 f.Data().size = 0x7FFFFFFF;
+                 f.MeshField(Fixture::kIndexCount, 0x7FFFFFFF);
+             });
+         },
+         Exit::kOk, 8},
+    };
+    for (const WorstCase& c : cases) Run(c);
+}
+
+}  // namespace
