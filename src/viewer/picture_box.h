@@ -30,7 +30,13 @@ public:
 
     // (x1, y1) becomes the inner top-left corner, (x2, y2) the inner bottom-right corner.
     void Scale(float x1, float y1, float x2, float y2);
+    // User coordinates to pixels of the inner area, in the widget's own units.
     const ViewMapping& Mapping() const { return mapping_; }
+    // Image pixels per widget unit: 2 on a screen scaled by two, where the retained image has
+    // twice the pixels each way so that the picture stays sharp.
+    int PixelScale() const { return pixelScale_; }
+    // User coordinates to pixels of the retained image.
+    ViewMapping ImageMapping() const;
 
     // Clears the whole image to the background colour.
     void Cls();
@@ -48,7 +54,7 @@ public:
     void Line(float x1, float y1, float x2, float y2);
 
     // Direct access for fast drawing: the retained image (inner area, pixel coordinates of
-    // Mapping()). Call ImageChanged() after drawing into it to have it shown.
+    // ImageMapping(); dots and lines there are PixelScale() times as wide). Call ImageChanged() after drawing into it to have it shown.
     QImage& Image() { return image_; }
     const QImage& Image() const { return image_; }
     void ImageChanged();
@@ -77,6 +83,7 @@ private:
     QColor Pen() const { return ColourFromBgr(foreColor_); }
     QPointF ToUser(QPointF widgetPos) const;
 
+    int pixelScale_ = 1;
     QImage image_;
     ViewMapping mapping_;
     int drawWidth_ = 1;

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <qdrawutil.h>
 
+#include <algorithm>
+
 #include "viewer/qt_primitives.h"
 
 namespace trenn {
@@ -22,7 +24,10 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     // paintEvent covers every pixel: no background fill before it.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    image_ = QImage(InnerRect().size(), QImage::Format_RGB32);
+    // The screen's scale as a whole number, so that every pen stays a whole number of pixels.
+    pixelScale_ = std::max(1, qRound(devicePixelRatioF()));
+    image_ = QImage(InnerRect().size() * pixelScale_, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(pixelScale_);
     image_.fill(BackColor());
 }
 
@@ -31,7 +36,16 @@ QRect PictureBox::InnerRect() const {
 }
 
 void PictureBox::Scale(float x1, float y1, float x2, float y2) {
-    mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, image_.width(), image_.height());
+    mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, InnerRect().width(), InnerRect().height());
+}
+
+ViewMapping PictureBox::ImageMapping() const {
+    ViewMapping scaled = mapping_;
+    scaled.scaleX *= pixelScale_;
+    scaled.offsetX *= pixelScale_;
+    scaled.scaleY *= pixelScale_;
+    scaled.offsetY *= pixelScale_;
+    return scaled;
 }
 
 QColor PictureBox::BackColor() const { return palette().color(QPalette::Base); }
