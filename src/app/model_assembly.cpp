@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "elf/elf_data.h"
@@ -43,40 +45,93 @@ const std::vector<SymbolEntry>& SymbolsWithStorage() {
     return *g_symbols;
 }
 
-// First place on the 4-byte grid from `start` where two words of all ones follow each other.
-// A lone all-ones word is passed over together with the word after it.
-std::uint64_t FindMarker(const BinaryFile& scratch, std::uint64_t start, std::uint64_t fileSize) {
-    // Blocks start small and grow: with thousands of parts a fixed 1 MiB block per part costs
-    // more than the reading itself when the marker lies near the value, as it usually does.
-    std::size_t want = kFirstScanBlock;
-    std::vector<unsigned char> block;
-    std::uint64_t position = start;
-    while (position + 4 <= fileSize) {
-        // Holes in the scratch file are zeros, which can neither be nor start a marker.
-        const std::uint64_t data = scratch.NextDataOffset(position);
-        if (data > position) position += (data - position) & ~std::uint64_t{3};
-        if (position + 4 > fileSize) break;
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, fileSize - position));
-        block.resize(length + 8);
-        scratch.ReadAt(position, block.data(), block.size());
-        // Words whose first byte lies in this block; the 8 extra bytes hold the pair's partner.
-        std::size_t at = 0;
-        while (at < length && position + at + 4 <= fileSize) {
-            if (static_cast<std::uint32_t>(WordAt(block.data(), at)) != kMarkerWord) {
-                at += 4;
-                continue;
-            }
-            if (static_cast<std::uint32_t>(WordAt(block.data(), at + 4)) == kMarkerWord) {
-                return position + at;
-            }
-            at += 8;
+// Finds mesh block markers: the first place on the 4-byte grid from a start where two words
+// of all ones follow each other; a lone all-ones word is passed over together with the word
+// after it. A search from p that ends at the marker m passes, itself or as the partner of a
+// lone all-ones word, every grid position from p to m, and a search from any of them ends at
+// m as well; one that finds nothing finds nothing from any later grid position either. So
+// the outcomes are kept per stretch, and no stretch of the file is searched twice: thousands
+// of parts whose values lie before one far marker cost one search.
+class MarkerSearch {
+public:
+    explicit MarkerSearch(const BinaryFile& scratch) : scratch_(scratch), size_(scratch.Size()) {}
+
+    std::uint64_t FileSize() const { return size_; }
+
+    std::uint64_t Find(std::uint64_t start) {
+        std::map<std::uint64_t, Stretch>& known = known_[start % 4];
+        const auto next = known.upper_bound(start);
+        if (next != known.begin() && start <= std::prev(next)->second.last) {
+            return Outcome(start, std::prev(next)->second);
         }
-        position += at;
-        want = std::min(want * 2, kScanBlock);
+        const std::uint64_t limit = next == known.end() ? kNoLimit : next->first;
+        Stretch stretch;
+        const std::optional<std::uint64_t> found = Scan(start, limit);
+        if (found == kReachedLimit) {
+            stretch = next->second;
+            known.erase(next);
+        } else if (found) {
+            stretch = {*found, *found};
+        }
+        known.emplace(start, stretch);
+        return Outcome(start, stretch);
     }
-    Fail("no mesh block marker between " + Hex(static_cast<std::int64_t>(start)) +
-         " and the end of the data (" + Hex(static_cast<std::int64_t>(fileSize)) + " bytes)");
-}
+
+private:
+    static constexpr std::uint64_t kNoLimit = UINT64_MAX;
+    static constexpr std::uint64_t kReachedLimit = UINT64_MAX;
+
+    // The grid positions from a start up to `last` share one outcome.
+    struct Stretch {
+        std::uint64_t last = kNoLimit;
+        std::optional<std::uint64_t> marker;  // none: no marker up to the end
+    };
+
+    std::uint64_t Outcome(std::uint64_t start, const Stretch& stretch) const {
+        if (stretch.marker) return *stretch.marker;
+        Fail("no mesh block marker between " + Hex(static_cast<std::int64_t>(start)) +
+             " and the end of the data (" + Hex(static_cast<std::int64_t>(size_)) + " bytes)");
+    }
+
+    // The marker, kReachedLimit once the search reaches `limit`, or nothing at the end.
+    std::optional<std::uint64_t> Scan(std::uint64_t start, std::uint64_t limit) {
+        // Blocks start small and grow: with thousands of parts a fixed 1 MiB block per part
+        // costs more than the reading itself when the marker lies near the value.
+        std::size_t want = kFirstScanBlock;
+        std::uint64_t position = start;
+        while (position + 4 <= size_) {
+            // Holes in the scratch file are zeros, which can neither be nor start a marker.
+            const std::uint64_t data = scratch_.NextDataOffset(position);
+            if (data > position) position += (data - position) & ~std::uint64_t{3};
+            if (position >= limit) return kReachedLimit;
+            if (position + 4 > size_) break;
+            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - position));
+            block_.resize(length + 8);
+            scratch_.ReadAt(position, block_.data(), block_.size());
+            // Words whose first byte lies in this block; the 8 extra bytes hold the partner.
+            std::size_t at = 0;
+            while (at < length && position + at + 4 <= size_) {
+                if (position + at >= limit) return kReachedLimit;
+                if (static_cast<std::uint32_t>(WordAt(block_.data(), at)) != kMarkerWord) {
+                    at += 4;
+                    continue;
+                }
+                if (static_cast<std::uint32_t>(WordAt(block_.data(), at + 4)) == kMarkerWord) {
+                    return position + at;
+                }
+                at += 8;
+            }
+            position += at;
+            want = std::min(want * 2, kScanBlock);
+        }
+        return position >= limit ? std::optional<std::uint64_t>(kReachedLimit) : std::nullopt;
+    }
+
+    const BinaryFile& scratch_;
+    const std::uint64_t size_;
+    std::vector<unsigned char> block_;
+    std::map<std::uint64_t, Stretch> known_[4];  // by start, one map per grid
+};
 
 // The index entries from `start` on that the file holds, `length` bytes at most. A scratch
 // file can be 2 GiB long and nearly all hole: entries in holes are zeros like those past the
@@ -128,7 +183,9 @@ void BuildPartCatalogue(ViewerWindow& window) {
     }
 }
 
-void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
+namespace {
+
+void ReadPart(const BinaryFile& scratch, MarkerSearch& markers, std::size_t k) {
     MeshPart& part = g_parts.at(k);
     const std::vector<SymbolEntry>& symbols = SymbolsWithStorage();
     if (part.symbol < 0 || static_cast<std::size_t>(part.symbol) >= symbols.size()) {
@@ -140,8 +197,8 @@ void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
                               std::to_string(part.symbol) + ", value " + Hex(value) + "): ";
     try {
         if (value < 1) Fail("the symbol value is below 1");
-        const std::uint64_t fileSize = scratch.Size();
-        const std::uint64_t marker = FindMarker(scratch, static_cast<std::uint64_t>(value), fileSize);
+        const std::uint64_t fileSize = markers.FileSize();
+        const std::uint64_t marker = markers.Find(static_cast<std::uint64_t>(value));
 
         unsigned char block[kMeshBlockSize];
         scratch.ReadAt(marker, block, sizeof block);
@@ -173,6 +230,13 @@ void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
     } catch (const std::bad_alloc&) {
         Fail(where + "out of memory");
     }
+}
+
+}  // namespace
+
+void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
+    MarkerSearch markers(scratch);
+    ReadPart(scratch, markers, k);
 }
 
 float ComputeViewExtent() {
@@ -219,7 +283,8 @@ AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
 
         {
             const BinaryFile scratch = BinaryFile::OpenOrCreateNoFollow(scratchPath);
-            for (std::size_t k = 0; k < g_parts.size(); ++k) ReadMeshBlock(scratch, k);
+            MarkerSearch markers(scratch);
+            for (std::size_t k = 0; k < g_parts.size(); ++k) ReadPart(scratch, markers, k);
         }
         SetViewScale(ComputeViewExtent(), window);
         window.ShowWindow();

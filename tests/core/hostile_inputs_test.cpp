@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,8 @@
 #include "../../fuzz/hostile_cases.h"
 #include "elfgen/elf_builder.h"
 #include "runtime/binary_file.h"
+#include "runtime/load_failure.h"
+#include "support/fake_window.h"
 #include "support/temp_dir.h"
 
 using namespace trenn;
@@ -255,6 +259,22 @@ TEST_F(HostileWorstCases, ManySymbolsAndParts) {
         {"32767 parts naming one 32 KiB name", [] { return ManyParts(32767, 32766, 0); }, Exit::kOk, 32767},
         {"32000 symbol tables aliasing 32767 part records",
          [] { return ManyParts(32767, 32766, 32000); }, Exit::kOk, 32767},
+        // Every part's search passes the same megabyte before its marker.
+        {"32767 parts, 1 MiB from their value to the marker",
+         [] {
+             return ManyParts(32767, 40, 0, [](Fixture& f) {
+                 elfgen::Bytes& data = f.Data().data;
+                 std::fill(data.begin() + 4, data.begin() + f.block, 0x01);
+                 data.insert(data.begin() + f.block, 1 << 20, 0x01);
+                 const std::uint32_t shift = 1 << 20;
+                 f.MeshField(Fixture::kVertexOffset + shift, f.block + shift + 56);
+                 f.MeshField(Fixture::kIndexOffset + shift, f.block + shift + 56 + 160);
+                 for (std::size_t at = 0; at < f.Symtab().data.size(); at += 16) {
+                     elfgen::PutU32(f.Symtab().data, at + 4, 4);
+                 }
+             });
+         },
+         Exit::kOk, 32767},
         {"32767 parts, index count 0x7FFFFFFF each",
          [] { return ManyParts(32767, 40, 0, [](Fixture& f) { f.MeshField(Fixture::kIndexCount, 0x7FFFFFFF); }); },
          Exit::kOk, 32767},
@@ -286,6 +306,84 @@ TEST_F(HostileWorstCases, SparseScratchFile) {
          Exit::kOk, 8},
     };
     for (const WorstCase& c : cases) Run(c);
+}
+
+}  // namespace
+
+namespace {
+
+// Thousands of parts share the marker search over the scratch file. Each part must still find
+// exactly the mesh block that a search of its own finds: values on all four grids, in an
+// order that makes later searches run into stretches searched before.
+TEST(HostileMarkerSearch, SharedSearchesFindWhatOwnSearchesFind) {
+    TempDir dir;
+    std::mt19937 random(20240611);
+    elfgen::Bytes image(8, 0);
+    std::vector<std::uint32_t> vertexAt;
+    const std::uint32_t junk[] = {0, 5, 0xFFFFFFFF, 0xFFFF0000, 0x0000FFFF, 0x12345678};
+    for (int block = 0; block < 40; ++block) {
+        const int words = static_cast<int>(random() % 64);
+        for (int w = 0; w < words; ++w) elfgen::AppendU32(image, junk[random() % std::size(junk)]);
+        // A mesh block whose one vertex says which block it is.
+        const auto at = static_cast<std::uint32_t>(image.size());
+        elfgen::AppendU32(image, 0xFFFFFFFF);
+        elfgen::AppendU32(image, 0xFFFFFFFF);
+        elfgen::AppendU32(image, at + 56);
+        elfgen::AppendU32(image, 1);
+        for (int w = 0; w < 8; ++w) elfgen::AppendU32(image, 0);
+        elfgen::AppendU32(image, at + 56);
+        elfgen::AppendU32(image, 1);
+        image.resize(image.size() + 40, 0);
+        elfgen::PutF32(image, at + 56, static_cast<float>(block + 1));
+    }
+    const std::string scratchPath = dir.File("scratch.tmp");
+    elfgen::WriteFile(scratchPath, image);
+    const BinaryFile scratch = BinaryFile::OpenForReading(scratchPath);
+
+    // Each value on its own: the part it gives, or none when its search fails.
+    std::vector<std::pair<std::int32_t, float>> found;
+    int failed = 0;
+    for (std::int32_t value = 1; value < static_cast<std::int32_t>(image.size()) + 8; ++value) {
+        g_symbols = std::vector<SymbolEntry>{{"__geoprimdatabuffer", value}};
+        g_parts.assign(1, MeshPart{});
+        try {
+            ReadMeshBlock(scratch, 0);
+            found.emplace_back(value, g_parts[0].vertices.at(0).x);
+        } catch (const LoadFailure&) {
+            ++failed;
+        }
+    }
+    ASSERT_GT(found.size(), 1000u);
+    ASSERT_GT(failed, 100);
+
+    // All of them in one model, far values first, then shuffled.
+    for (const bool shuffled : {false, true}) {
+        SCOPED_TRACE(shuffled ? "shuffled" : "far values first");
+        std::vector<std::pair<std::int32_t, float>> order = found;
+        if (shuffled) {
+            std::shuffle(order.begin(), order.end(), random);
+        } else {
+            std::reverse(order.begin(), order.end());
+        }
+        std::vector<SymbolEntry> symbols;
+        for (const auto& [value, block] : order) symbols.push_back({"__geoprimdatabufferP", value});
+        order.resize(std::min<std::size_t>(order.size(), 32768));
+        symbols.resize(order.size());
+        g_symbols = symbols;
+        FakeWindow window;
+        ASSERT_EQ(AssembleModel([&]() -> ViewerWindow& { return window; }, scratchPath),
+                  AssemblyOutcome::WindowShown);
+        ASSERT_EQ(g_parts.size(), order.size());
+        int wrong = 0;
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            if (g_parts[k].vertices.at(0).x != order[k].second && ++wrong <= 5) {
+                ADD_FAILURE() << "value " << order[k].first << ": block " << g_parts[k].vertices[0].x
+                              << ", on its own block " << order[k].second;
+            }
+        }
+    }
+    g_symbols.reset();
+    g_parts.clear();
 }
 
 }  // namespace
