@@ -6,14 +6,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -71,14 +76,16 @@ public:
 // process uses the same scratch path and the previous run's file is the "old scratch file".
 class HeadlessPlatform : public StartupPlatform {
 public:
-    explicit HeadlessPlatform(std::string temp) : temp_(std::move(temp)) {}
+    explicit HeadlessPlatform(const std::string& temp) { environment["TEMP"] = temp; }
+    std::map<std::string, std::string> environment;  // a name not listed is not set
     HeadlessWindow window;
     int windowsLoaded = 0;
     std::vector<std::pair<std::string, std::string>> messages;
 
     std::optional<std::string> Environment(const char* name) const override {
-        if (std::strcmp(name, "TEMP") == 0) return temp_;
-        return std::nullopt;
+        const auto found = environment.find(name);
+        if (found == environment.end()) return std::nullopt;
+        return found->second;
     }
     double SecondsSinceMidnight() const override { return 45296.0; }
     char DecimalSeparator() const override { return '.'; }
@@ -89,9 +96,6 @@ public:
     void ShowMessage(const std::string& text, const std::string& title) override {
         messages.emplace_back(text, title);
     }
-
-private:
-    std::string temp_;
 };
 
 class PickFileDialog : public OpenFileDialogPlatform {
@@ -114,7 +118,7 @@ struct LoadRun {
     LoadRun(std::string object, std::string temp)
         : objectPath(std::move(object)), tempDir(std::move(temp)), platform(tempDir) {}
     std::string objectPath;
-    std::string tempDir;
+    std::string tempDir;  // where the scratch file is expected (TEMP unless changed)
     StartupOutcome outcome = StartupOutcome::Cancelled;
     HeadlessPlatform platform;
 };
@@ -275,6 +279,62 @@ inline std::vector<std::string> CheckLoad(const LoadRun& run, std::span<const st
         problems.push_back("cannot list TEMP " + run.tempDir);
     }
     return problems;
+}
+
+// A start run in a child process of its own: a crash or a hang cannot take the caller with it,
+// and the child's time and peak memory are its own.
+struct ChildRun {
+    bool exited = false;  // normally, having reported
+    int signal = 0;       // what ended it otherwise (SIGALRM: it hung)
+    Exit exit = Exit::kOther;
+    std::size_t listEntries = 0;
+    double seconds = 0;
+    long growthKiB = 0;  // peak resident size beyond what it had before the start
+};
+
+// `prepare` runs in the child before the start (dropping privileges, starting a thread...).
+inline ChildRun RunMainInChild(LoadRun& run, unsigned alarmSeconds,
+                               const std::function<void()>& prepare = {}) {
+    struct Report {
+        Exit exit;
+        std::size_t listEntries;
+        double seconds;
+        long baselineKiB;
+    };
+    ChildRun result;
+    int channel[2];
+    if (::pipe(channel) != 0) return result;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        ::alarm(alarmSeconds);
+        if (prepare) prepare();
+        rusage before {};
+        ::getrusage(RUSAGE_SELF, &before);
+        const auto start = std::chrono::steady_clock::now();
+        RunMain(run);
+        Report report{};
+        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report.exit = ExitOf(run);
+        report.listEntries = run.platform.window.items.size();
+        report.baselineKiB = before.ru_maxrss;
+        const bool sent = ::write(channel[1], &report, sizeof report) == sizeof report;
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    Report report{};
+    const bool received = child > 0 && ::read(channel[0], &report, sizeof report) == sizeof report;
+    ::close(channel[0]);
+    int status = 0;
+    rusage usage {};
+    if (child > 0) ::wait4(child, &status, 0, &usage);
+    result.exited = received && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.exit = report.exit;
+    result.listEntries = report.listEntries;
+    result.seconds = report.seconds;
+    result.growthKiB = usage.ru_maxrss - report.baselineKiB;
+    return result;
 }
 
 struct DrawResult {

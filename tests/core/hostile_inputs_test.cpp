@@ -4,12 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -110,58 +105,6 @@ constexpr bool kSanitized = false;
 constexpr double kSeconds = kSanitized ? 10.0 : 2.0;
 constexpr long kKiB = kSanitized ? 512 * 1024 : 128 * 1024;
 
-struct Measured {
-    Exit exit = Exit::kOther;
-    std::size_t parts = 0;
-    double seconds = 0;
-    long growthKiB = 0;
-    bool exited = false;
-};
-
-// Runs Main in a forked child and takes its peak resident size from wait4. The child's peak
-// starts at what it inherited, which it reports before loading.
-Measured MeasureInChild(const std::string& object, const std::string& temp) {
-    struct Report {
-        Exit exit;
-        std::size_t parts;
-        double seconds;
-        long baselineKiB;
-    };
-    int channel[2];
-    if (::pipe(channel) != 0) return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        ::alarm(120);  // a hang ends in SIGALRM, which the parent sees
-        rusage before {};
-        ::getrusage(RUSAGE_SELF, &before);
-        LoadRun run(object, temp);
-        const auto start = std::chrono::steady_clock::now();
-        fuzz::RunMain(run);
-        Report report{};
-        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        report.exit = fuzz::ExitOf(run);
-        report.parts = run.platform.window.items.size();
-        report.baselineKiB = before.ru_maxrss;
-        const bool sent = ::write(channel[1], &report, sizeof report) == sizeof report;
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(channel[1]);
-    Report report{};
-    const bool received = ::read(channel[0], &report, sizeof report) == sizeof report;
-    ::close(channel[0]);
-    int status = 0;
-    rusage usage {};
-    ::wait4(child, &status, 0, &usage);
-    Measured m;
-    m.exited = received && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    m.exit = report.exit;
-    m.parts = report.parts;
-    m.seconds = report.seconds;
-    m.growthKiB = usage.ru_maxrss - report.baselineKiB;
-    return m;
-}
-
 struct WorstCase {
     const char* name;
     std::function<Bytes()> make;
@@ -178,12 +121,13 @@ protected:
         const std::string object = files_.File("worst.o");
         elfgen::WriteFile(object, c.make());
         if (c.objectSize) std::filesystem::resize_file(object, c.objectSize);
-        const Measured m = MeasureInChild(object, temp_.Path());
+        LoadRun run(object, temp_.Path());
+        const fuzz::ChildRun m = fuzz::RunMainInChild(run, 120);
         std::printf("[ measured ] %-58s %7.3f s %8ld KiB\n", c.name, m.seconds, m.growthKiB);
-        ASSERT_TRUE(m.exited) << "the start-up crashed or hung";
+        ASSERT_TRUE(m.exited) << "the start-up crashed or hung (signal " << m.signal << ")";
         EXPECT_STREQ(fuzz::ExitTag(m.exit), fuzz::ExitTag(c.exit));
         if (c.exit == Exit::kOk) {
-            EXPECT_EQ(m.parts, c.parts);
+            EXPECT_EQ(m.listEntries, c.parts);
         }
         EXPECT_LT(m.seconds, kSeconds);
         EXPECT_LT(m.growthKiB, kKiB);
