@@ -1,6 +1,6 @@
 // Throughput of the headless rasterizer on a wireframe-like load: short lines between
-// random sub-pixel vertices and 2x2 vertex dots. Not wired into the build; compile by hand:
-//   g++ -O2 -std=c++20 -Isrc bench/raster_bench.cpp src/viewer/raster.cpp -o raster_bench
+// random sub-pixel vertices and 2x2 vertex dots.
+// Usage: trenn_raster_bench [width height line-length spatially-ordered]
 
 #include <algorithm>
 #include <ctime>

@@ -1,6 +1,7 @@
 #include "viewer/raster.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -28,9 +29,16 @@ inline bool SameCoordinate(double a, double b) {
     return std::fabs(a - b) * 1e12 <= std::min(std::fabs(a), std::fabs(b));
 }
 
+// Every pixel is written through here. Two drawing threads may write the same colour to the
+// same pixel at the same time; a relaxed atomic store makes that well-defined and costs nothing
+// over a plain store.
+inline void Put(std::uint32_t* pixel, std::uint32_t argb) {
+    std::atomic_ref<std::uint32_t>(*pixel).store(argb, std::memory_order_relaxed);
+}
+
 inline void PutChecked(const RasterTarget& t, int64_t x, int64_t y, std::uint32_t argb) {
     if (x < 0 || y < 0 || x >= t.width || y >= t.height) return;
-    t.pixels[y * t.stride + x] = argb;
+    Put(t.pixels + y * t.stride + x, argb);
 }
 
 // A line whose ends compare equal is drawn as the single pixel nearest to its first end.
@@ -96,11 +104,11 @@ inline void Walk(const RasterTarget& t, int32_t m1, int32_t m2, int32_t n1, int3
         }
     } else if constexpr (kSteep) {
         std::uint32_t* row = t.pixels + major * t.stride;
-        for (; major < majorEnd; ++major, minor += inc, row += t.stride) row[minor >> 16] = argb;
+        for (; major < majorEnd; ++major, minor += inc, row += t.stride) Put(row + (minor >> 16), argb);
     } else {
         std::uint32_t* column = t.pixels + major;
         for (; major < majorEnd; ++major, minor += inc, ++column)
-            column[(minor >> 16) * t.stride] = argb;
+            Put(column + (minor >> 16) * t.stride, argb);
     }
 }
 
@@ -167,13 +175,13 @@ inline void StrokeInner(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x
         const int64_t go0 = (k - last) >> 63;  // all ones while pixel k is not the last
         const int64_t go1 = (k + 1 - last) >> 63;
         const int64_t go2 = (k + 2 - last) >> 63;
-        at[(run >> 16) * minorStep] = argb;
+        Put(at + (run >> 16) * minorStep, argb);
         run += inc & go0, at += majorStep & go0;
-        at[(run >> 16) * minorStep] = argb;
+        Put(at + (run >> 16) * minorStep, argb);
         run += inc & go1, at += majorStep & go1;
-        at[(run >> 16) * minorStep] = argb;
+        Put(at + (run >> 16) * minorStep, argb);
         run += inc & go2, at += majorStep & go2;
-        at[(run >> 16) * minorStep] = argb;
+        Put(at + (run >> 16) * minorStep, argb);
         k += 4;
         if (k >= count) break;
         run += inc, at += majorStep;
@@ -215,7 +223,7 @@ void RasterDot(const RasterTarget& target, double cx, double cy, int width, std:
     y2 = std::min(y2, target.height);
     for (int y = y1; y < y2; ++y) {
         std::uint32_t* row = target.pixels + y * target.stride;
-        std::fill(row + x1, row + std::max(x1, x2), argb);
+        for (int x = x1; x < x2; ++x) Put(row + x, argb);
     }
 }
 
@@ -364,7 +372,7 @@ void ContinueRun(const LineChunk& c, int i, std::uint32_t* pixels, std::ptrdiff_
     std::uint32_t* at = pixels + c.nextMajor[i];
     int32_t run = c.nextRun[i];
     for (int32_t k = 4; k < c.count[i]; ++k, run += c.inc[i], at += majorStep)
-        at[(run >> 16) * minorStep] = argb;
+        Put(at + (run >> 16) * minorStep, argb);
 }
 
 }  // namespace
@@ -398,10 +406,10 @@ void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
                 LineBetween(target, vertices[e[i].a], vertices[e[i].b], argb);
                 continue;
             }
-            pixels[c.offset[0][i]] = argb;
-            pixels[c.offset[1][i]] = argb;
-            pixels[c.offset[2][i]] = argb;
-            pixels[c.offset[3][i]] = argb;
+            Put(pixels + c.offset[0][i], argb);
+            Put(pixels + c.offset[1][i], argb);
+            Put(pixels + c.offset[2][i], argb);
+            Put(pixels + c.offset[3][i], argb);
             if (c.count[i] > 4) ContinueRun(c, i, pixels, target.stride, argb);
         }
     }
@@ -477,7 +485,269 @@ void RasterDots(const RasterTarget& target, const RasterVertex* vertices, std::s
         for (int i = 0; i < n; ++i) {
             for (int32_t y = c.y1[i]; y < c.y2[i]; ++y) {
                 std::uint32_t* const row = target.pixels + y * target.stride;
-                for (int32_t x = c.x1[i]; x < c.x2[i]; ++x) row[x] = argb;
+                for (int32_t x = c.x1[i]; x < c.x2[i]; ++x) Put(row + x, argb);
+            }
+        }
+    }
+}
+
+}  // namespace trenn
+
+namespace trenn {
+namespace {
+
+// Wider vectors where the processor has them. No floating-point operation here traps or reads
+// the exception flags, so the compiler may run them unconditionally, which it needs in order to
+// vectorise loops with selections; the results are the same IEEE results.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define TRENN_VECTOR_CLONES                                                        \
+    __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"),            \
+                   optimize("no-trapping-math")))
+#elif defined(__GNUC__) && !defined(__clang__)
+#define TRENN_VECTOR_CLONES __attribute__((optimize("no-trapping-math")))
+#else
+#define TRENN_VECTOR_CLONES
+#endif
+
+// Beyond these a point's pixels, and those of any line between two points beyond the same
+// side, all fall outside the image: the cap and the minor-axis rounding reach at most half a
+// pixel past an end, and a clipped end moves to one pixel outside.
+constexpr double kBeyondMargin = 0.75;
+constexpr int32_t kBeyondFixed = 48;  // the margin in 26.6, rounded to stay conservative
+
+TRENN_VECTOR_CLONES
+void PreparePoints(const double* x, const double* y, std::size_t count, int width, int height,
+                   RasterPackedPoint* packed) {
+    const double right = width + 1.0;
+    const double bottom = height + 1.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double px = x[i], py = y[i];
+        const bool near = (px >= -1.0) & (px <= right) & (py >= -1.0) & (py <= bottom);
+        const int32_t fx = static_cast<int32_t>((near ? px : 0.0) * kFixedScale);
+        const int32_t fy = static_cast<int32_t>((near ? py : 0.0) * kFixedScale);
+        const int32_t beyond = static_cast<int32_t>(px < -kBeyondMargin) * kBeyondLeft |
+                               static_cast<int32_t>(px > width + kBeyondMargin) * kBeyondRight |
+                               static_cast<int32_t>(py < -kBeyondMargin) * kBeyondTop |
+                               static_cast<int32_t>(py > height + kBeyondMargin) * kBeyondBottom;
+        packed[i].x = near ? fx : kRasterFar;
+        packed[i].y = near ? fy : beyond;
+    }
+}
+
+struct DotSetUp {
+    alignas(64) int32_t corner[kChunk];  // offset of the top-left pixel
+    alignas(64) int32_t square[kChunk];  // zero: exactly 2 x 2 pixels inside the image
+    alignas(64) int32_t x1[kChunk];
+    alignas(64) int32_t x2[kChunk];
+    alignas(64) int32_t y1[kChunk];
+    alignas(64) int32_t y2[kChunk];
+};
+
+// RasterDot's cull and rounding for a chunk of dots; culled dots get an empty rectangle.
+TRENN_VECTOR_CLONES
+void SetUpDotArray(DotSetUp& __restrict c, const double* __restrict x,
+                   const double* __restrict y, int n, int width,
+                   int32_t imageWidth, int32_t imageHeight, int32_t stride) {
+    const double half = width / 2.0;
+    const double size = width;
+    for (int i = 0; i < n; ++i) {
+        const bool keep = (x[i] + half >= -1.0) & (x[i] - half <= imageWidth + 1.0) &
+                          (y[i] + half >= -1.0) & (y[i] - half <= imageHeight + 1.0);
+        const double left = (keep ? x[i] : kCulledDot) - half;
+        const double top = (keep ? y[i] : kCulledDot) - half;
+        const double right = left + size;
+        const double bottom = top + size;
+        // RoundHalfAway, written out: a helper compiled without this function's options would
+        // not be inlined here.
+        const int32_t l = static_cast<int32_t>(left + std::copysign(0.5, left));
+        const int32_t r = static_cast<int32_t>(right + std::copysign(0.5, right));
+        const int32_t t = static_cast<int32_t>(top + std::copysign(0.5, top));
+        const int32_t b = static_cast<int32_t>(bottom + std::copysign(0.5, bottom));
+        const int32_t x1 = std::max(std::min(l, r), 0);
+        const int32_t x2 = std::min(std::max(l, r), imageWidth);
+        const int32_t y1 = std::max(std::min(t, b), 0);
+        const int32_t y2 = std::min(std::max(t, b), imageHeight);
+        c.x1[i] = x1;
+        c.x2[i] = x2;
+        c.y1[i] = y1;
+        c.y2[i] = y2;
+        c.square[i] = (x2 - x1 - 2) | (y2 - y1 - 2);
+        c.corner[i] = y1 * stride + x1;
+    }
+}
+
+}  // namespace
+
+void PrepareRasterPoints(const RasterTarget& target, const double* x, const double* y,
+                         std::size_t count, RasterPackedPoint* packed) {
+    PreparePoints(x, y, count, target.width, target.height, packed);
+}
+
+void RasterDotArray(const RasterTarget& target, const double* x, const double* y,
+                    std::size_t count, int width, std::uint32_t argb) {
+    if (width > kBatchDotWidthLimit || width < -kBatchDotWidthLimit || !ChunkedLinesFit(target)) {
+        for (std::size_t i = 0; i < count; ++i) RasterDot(target, x[i], y[i], width, argb);
+        return;
+    }
+    DotSetUp c;
+    const std::ptrdiff_t stride = target.stride;
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const int n = static_cast<int>(std::min<std::size_t>(kChunk, count - first));
+        SetUpDotArray(c, x + first, y + first, n, width, target.width, target.height,
+                      static_cast<int32_t>(stride));
+        for (int i = 0; i < n; ++i) {
+            if (c.square[i] == 0) [[likely]] {
+                std::uint32_t* const corner = target.pixels + c.corner[i];
+                Put(corner, argb);
+                Put(corner + 1, argb);
+                Put(corner + stride, argb);
+                Put(corner + stride + 1, argb);
+                continue;
+            }
+            for (int32_t row = c.y1[i]; row < c.y2[i]; ++row) {
+                std::uint32_t* const line = target.pixels + row * stride;
+                for (int32_t column = c.x1[i]; column < c.x2[i]; ++column) Put(line + column, argb);
+            }
+        }
+    }
+}
+
+namespace {
+
+// Pixels of a short run, whose offsets the set-up works out.
+constexpr int kRunPixels = 5;
+// Lines set up per round: enough for the processor to overlap the rounds' long chains of
+// dependent steps, few enough that the results stay in the first-level cache.
+constexpr int kLineChunk = 256;
+
+enum LineKind : int32_t {
+    kLineShort = 0,    // at most kRunPixels pixels, all given by the offsets
+    kLineSkipped = 1,  // not drawn, or none of its pixels lies inside the image
+    kLineOther = 2,    // longer, an end far outside, or ends too close: the general path
+};
+
+struct LineSetUp {
+    alignas(64) int32_t kind[kLineChunk];
+    // The run's pixels; where it has fewer, or a pixel lies outside the image, another pixel
+    // of the same run stands in, which is then merely written twice.
+    alignas(64) int32_t offset[kRunPixels][kLineChunk];
+};
+
+// Which sides a near point lies well beyond, from its 26.6 position.
+inline int32_t BeyondOfFixed(int32_t fx, int32_t fy, int32_t rightFixed, int32_t bottomFixed) {
+    return static_cast<int32_t>(fx < -kBeyondFixed) * kBeyondLeft |
+           static_cast<int32_t>(fx > rightFixed) * kBeyondRight |
+           static_cast<int32_t>(fy < -kBeyondFixed) * kBeyondTop |
+           static_cast<int32_t>(fy > bottomFixed) * kBeyondBottom;
+}
+
+// StrokeFixed's walk for the short lines of a chunk, vectorised. Both ends near the image
+// means the stroker clips nothing, so the walk is the same as for a line wholly inside; its
+// pixels outside the image are dropped.
+TRENN_VECTOR_CLONES
+void SetUpLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict from,
+                const RasterPackedPoint* __restrict to, const int32_t* __restrict flags,
+                int32_t drawMask, int n, int32_t width, int32_t height, int32_t stride) {
+    const int32_t rightFixed = width * 64 + kBeyondFixed;
+    const int32_t bottomFixed = height * 64 + kBeyondFixed;
+    // Conditions are all-ones or zero masks: the compiler vectorises those, not truth values.
+    const auto mask = [](bool condition) { return -static_cast<int32_t>(condition); };
+    const auto select = [](int32_t m, int32_t a, int32_t b) { return (a & m) | (b & ~m); };
+    for (int i = 0; i < n; ++i) {
+        const int32_t rawAx = from[i].x, rawAy = from[i].y;
+        const int32_t rawBx = to[i].x, rawBy = to[i].y;
+        const int32_t farA = mask(rawAx == kRasterFar);
+        const int32_t farB = mask(rawBx == kRasterFar);
+        const int32_t far = farA | farB;
+        const int32_t ax = rawAx & ~far, ay = rawAy & ~far;
+        const int32_t bx = rawBx & ~far, by = rawBy & ~far;
+        const int32_t beyondA = select(farA, rawAy, BeyondOfFixed(ax, ay, rightFixed, bottomFixed));
+        const int32_t beyondB = select(farB, rawBy, BeyondOfFixed(bx, by, rightFixed, bottomFixed));
+        const int32_t culled = mask((beyondA & beyondB) != 0);
+
+        const int32_t dx = bx - ax;
+        const int32_t dy = by - ay;
+        const int32_t steep = mask(std::abs(dx) < std::abs(dy));
+        const int32_t a1 = select(steep, ay, ax), a2 = select(steep, by, bx);
+        const int32_t b1 = select(steep, ax, ay), b2 = select(steep, bx, by);
+        const int32_t reversed = mask(a1 > a2);
+        const int32_t m1 = select(reversed, a2, a1), m2 = select(reversed, a1, a2);
+        const int32_t n1 = select(reversed, b2, b1), n2 = select(reversed, b1, b2);
+        const int32_t span = m2 - m1;
+        const int32_t nearZero = mask((static_cast<std::uint32_t>(dx + 1) <= 2u) &
+                                      (static_cast<std::uint32_t>(dy + 1) <= 2u));
+        // Single precision gives the truncated quotient exactly for spans below 512: the
+        // quotient is at most 2^16, so it is rounded by at most 2^-9, and unless it is a whole
+        // number it lies at least 1/span from one. A short run spans at most 319.
+        const int32_t inc = static_cast<int32_t>(static_cast<float>(n2 - n1) * 65536.0f /
+                                                 static_cast<float>(span | (span == 0)));
+        const int32_t bias = mask(inc > 0) & kHalfPixel;
+        const int32_t major = m1 >> kFracBits;
+        const int32_t count = ((m2 + 2 * kHalfPixel) >> kFracBits) - major;
+        const int32_t run =
+            n1 * 1024 - (inc >> 1) + (((major * 64 + bias - (m1 - kHalfPixel)) * inc) >> kFracBits);
+
+        // The pixels, walking on; past the last one the walk stands still.
+        int32_t offsets[kRunPixels];
+        int32_t inside[kRunPixels];
+        int32_t along = major;
+        int32_t minor = run;
+        const int32_t incIfSteep = inc;
+#pragma GCC unroll 8
+        for (int j = 0; j < kRunPixels; ++j) {
+            const int32_t across = minor >> 16;
+            const int32_t px = select(steep, across, along);
+            const int32_t py = select(steep, along, across);
+            inside[j] = mask((static_cast<std::uint32_t>(px) < static_cast<std::uint32_t>(width)) &
+                             (static_cast<std::uint32_t>(py) < static_cast<std::uint32_t>(height)));
+            offsets[j] = py * stride + px;
+            const int32_t more = mask(j + 1 < count);
+            along -= more;
+            minor += incIfSteep & more;
+        }
+        int32_t anchor = offsets[kRunPixels - 1];
+        int32_t anyInside = inside[kRunPixels - 1];
+#pragma GCC unroll 8
+        for (int j = kRunPixels - 2; j >= 0; --j) {
+            anchor = select(inside[j], offsets[j], anchor);
+            anyInside |= inside[j];
+        }
+#pragma GCC unroll 8
+        for (int j = 0; j < kRunPixels; ++j) c.offset[j][i] = select(inside[j], offsets[j], anchor);
+
+        const int32_t other = far | nearZero | mask(count > kRunPixels);
+        const int32_t skipped = mask((flags[i] & drawMask) == 0) | culled | (~other & ~anyInside);
+        c.kind[i] = select(skipped, kLineSkipped, other & kLineOther);
+    }
+}
+
+}  // namespace
+
+void RasterLines(const RasterTarget& target, const double* x, const double* y,
+                 const RasterLineRun& run, std::uint32_t argb) {
+    const auto general = [&](std::size_t i) {
+        const auto a = static_cast<std::size_t>(run.fromPoint[i]);
+        const auto b = static_cast<std::size_t>(run.toPoint[i]);
+        RasterLine(target, x[a], y[a], x[b], y[b], argb);
+    };
+    if (!ChunkedLinesFit(target)) {
+        for (std::size_t i = 0; i < run.count; ++i) {
+            if (run.flags[i] & run.drawMask) general(i);
+        }
+        return;
+    }
+    LineSetUp c;
+    std::uint32_t* const pixels = target.pixels;
+    for (std::size_t first = 0; first < run.count; first += kLineChunk) {
+        const int n = static_cast<int>(std::min<std::size_t>(kLineChunk, run.count - first));
+        SetUpLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask, n,
+                   target.width, target.height, static_cast<int32_t>(target.stride));
+        for (int i = 0; i < n; ++i) {
+            const int32_t kind = c.kind[i];
+            if (kind == kLineShort) [[likely]] {
+                for (int j = 0; j < kRunPixels; ++j) Put(pixels + c.offset[j][i], argb);
+            } else if (kind == kLineOther) {
+                general(first + static_cast<std::size_t>(i));
             }
         }
     }

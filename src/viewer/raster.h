@@ -60,4 +60,48 @@ void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
 void RasterDots(const RasterTarget& target, const RasterVertex* vertices, std::size_t count,
                 int width, std::uint32_t argb);
 
+// ---- Batches over arrays, for whole meshes ----
+// Two threads may draw into one target at once as long as they draw the same colour: every
+// pixel is stored atomically.
+
+// A point prepared for the line batches: within one pixel of the image, where the stroker clips
+// nothing, its 26.6 position. Farther out, x is kRasterFar and y holds the RasterBeyond bits of
+// the sides it lies well beyond.
+struct RasterPackedPoint {
+    std::int32_t x;
+    std::int32_t y;
+};
+inline constexpr std::int32_t kRasterFar = INT32_MIN;
+enum RasterBeyond : std::uint32_t {
+    kBeyondLeft = 1,
+    kBeyondRight = 2,
+    kBeyondTop = 4,
+    kBeyondBottom = 8,
+};
+
+// Prepares points (x[i], y[i]), i < count.
+void PrepareRasterPoints(const RasterTarget& target, const double* x, const double* y,
+                         std::size_t count, RasterPackedPoint* packed);
+
+// RasterDot(target, x[i], y[i], width, argb) for every i < count; a NaN point draws nothing.
+void RasterDotArray(const RasterTarget& target, const double* x, const double* y,
+                    std::size_t count, int width, std::uint32_t argb);
+
+// Lines i < count between prepared points: from[i] to to[i], drawn when flags[i] & drawMask.
+// fromPoint[i] and toPoint[i] say where the ends are in x and y of the points, for the few
+// lines that take the general path. The same pixels as RasterLine(target, x[fromPoint[i]],
+// y[fromPoint[i]], x[toPoint[i]], y[toPoint[i]], argb) for each drawn line.
+struct RasterLineRun {
+    const RasterPackedPoint* from;
+    const RasterPackedPoint* to;
+    const std::int32_t* fromPoint;
+    const std::int32_t* toPoint;
+    const std::int32_t* flags;
+    std::int32_t drawMask;
+    std::size_t count;
+};
+
+void RasterLines(const RasterTarget& target, const double* x, const double* y,
+                 const RasterLineRun& run, std::uint32_t argb);
+
 }  // namespace trenn

@@ -1,0 +1,75 @@
+// Loads one object file the way start-up does (scratch copy, symbol table, meshes, extent) and
+// reports the wall time and the memory it took. Run as a child of the benchmark, so that its
+// peak memory is the load's alone.
+// Usage: trenn_load_probe OBJECT SCRATCH
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/model_assembly.h"
+#include "elf/elf_data.h"
+#include "runtime/load_failure.h"
+
+namespace {
+
+class ProbeWindow : public trenn::ViewerWindow {
+public:
+    int items = 0;
+    void AddPartItem(const std::string&) override { ++items; }
+    std::int32_t PartListNewIndex() const override { return items - 1; }
+    void SetPartItemData(std::int32_t, std::int32_t) override {}
+    float PictureWidth() const override { return 5985.0f; }
+    float PictureHeight() const override { return 5250.0f; }
+    void ScalePicture(float, float, float, float) override {}
+    void ShowWindow() override {}
+};
+
+// A "Name:   1234 kB" line of /proc/self/status, in KiB.
+long StatusKiB(const char* name) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(name) + ":";
+    while (std::getline(status, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s OBJECT SCRATCH\n", argv[0]);
+        return 2;
+    }
+    const long startKiB = StatusKiB("VmRSS");
+    ProbeWindow window;
+    const auto start = std::chrono::steady_clock::now();
+    if (trenn::LoadElfObject(argv[1], argv[2]) != trenn::kTrue) {
+        std::fprintf(stderr, "load failed: %s\n", trenn::g_loadFailureDetail.c_str());
+        return 1;
+    }
+    try {
+        if (trenn::AssembleModel([&]() -> trenn::ViewerWindow& { return window; }, argv[2]) !=
+            trenn::AssemblyOutcome::WindowShown) {
+            std::fprintf(stderr, "not understood\n");
+            return 1;
+        }
+    } catch (const trenn::LoadFailure& failure) {
+        std::fprintf(stderr, "assembly failed: %s\n", failure.what());
+        return 1;
+    }
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::size_t dataBytes = 0;
+    for (const trenn::MeshPart& part : trenn::g_parts) {
+        dataBytes += part.vertices.size() * sizeof(trenn::MeshVertex) +
+                     part.indices.Stored().size() * sizeof(std::int16_t);
+    }
+    std::printf("load_ms %.3f parts %zu data_bytes %zu start_kib %ld peak_kib %ld\n", ms,
+                trenn::g_parts.size(), dataBytes, startKiB, StatusKiB("VmHWM"));
+    return 0;
+}

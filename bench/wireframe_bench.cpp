@@ -1,0 +1,326 @@
+// Redraw and load timings of trenn, printed as two tables.
+//
+// Redraw: the viewer window's own DrawParts, driven by arrow keys on a model of stacked height
+// fields, against the QPainter reference renderer on the same picture; medians of many redraws.
+// Load: the whole start-up load of a large object (scratch copy, symbols, meshes, extent) in a
+// child process, against `cp` of the same file into the same folder.
+//
+// Usage: trenn_bench [--sizes N,N,...] [--reps-scale F] [--load-mib M] [--no-load] [--no-draw]
+//                    [--no-reference] [--save PREFIX]   (PREFIX + triangles + ".png": the last redraw)
+
+#include <QApplication>
+#include <QImage>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/model.h"
+#include "app/model_assembly.h"
+#include "bench_models.h"
+#include "reference_renderer.h"
+#include "viewer/frm_trenn.h"
+#include "viewer/part_list.h"
+#include "viewer/picture_box.h"
+#include "viewer/rotation.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using trenn::bench::CountTriangles;
+
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// The window with its key handler within reach: a key press is what redraws in the viewer.
+class BenchWindow : public trenn::FrmTrenn {
+public:
+    void Press(int keyCode) { picShow_KeyDown(keyCode); }
+};
+
+struct DrawRow {
+    std::int64_t triangles = 0;
+    std::size_t parts = 0;
+    double referenceMs = 0;
+    int referenceRuns = 0;
+    double oneThreadMs = 0;
+    double twoThreadMs = 0;
+    long differing1 = 0;
+    long differing2 = 0;
+};
+
+long DifferenceFromReference(BenchWindow& window) {
+    std::vector<bool> checked;
+    for (int i = 0; i < window.lstParts()->ListCount(); ++i) checked.push_back(window.lstParts()->Selected(i));
+    const QImage reference = trenn::RenderReference(trenn::g_parts, checked, window.Yaw(),
+                                                    window.Pitch(), window.picShow()->Mapping());
+    return trenn::CountDifferingPixels(window.picShow()->Image(), reference);
+}
+
+// Redraws by alternating Left and Right, so every redraw turns the model.
+double MedianRedrawMs(BenchWindow& window, int threads, int runs) {
+    window.SetDrawThreads(threads);
+    for (int i = 0; i < 3; ++i) window.Press(i % 2 ? trenn::kKeyRight : trenn::kKeyLeft);
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const int key = i % 2 ? trenn::kKeyRight : trenn::kKeyLeft;
+        const auto start = Clock::now();
+        window.Press(key);
+        times.push_back(MsSince(start));
+    }
+    return Median(times);
+}
+
+std::string g_savePrefix;  // --save: where the redrawn pictures go
+bool g_reference = true;    // --no-reference: redraw timings only
+
+DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
+    DrawRow row;
+    trenn::g_parts = trenn::bench::ToMeshParts(trenn::bench::LayeredTerrain(triangles, 7));
+    row.triangles = CountTriangles(trenn::g_parts);
+    row.parts = trenn::g_parts.size();
+
+    BenchWindow window;
+    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) window.AddPartItem("layer " + std::to_string(k + 1));
+    trenn::SetViewScale(trenn::ComputeViewExtent(), window);
+    // Looking down on the layers at an angle: 30 degrees of pitch, 15 of yaw.
+    for (int i = 0; i < 6; ++i) window.Press(trenn::kKeyUp);
+    for (int i = 0; i < 3; ++i) window.Press(trenn::kKeyLeft);
+    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) {
+        window.lstParts()->SetSelected(static_cast<int>(k), true);
+    }
+
+    const double perMillion = 1e6 / static_cast<double>(std::max<std::int64_t>(row.triangles, 1));
+    const int drawRuns = std::max(5, static_cast<int>(60 * repsScale * std::min(perMillion, 10.0)));
+    row.oneThreadMs = MedianRedrawMs(window, 1, drawRuns);
+    row.differing1 = g_reference ? DifferenceFromReference(window) : -1;
+    row.twoThreadMs = MedianRedrawMs(window, 2, drawRuns);
+    row.differing2 = g_reference ? DifferenceFromReference(window) : -1;
+    if (!g_savePrefix.empty()) {
+        window.picShow()->Image().save(QString::fromStdString(g_savePrefix + std::to_string(triangles) + ".png"));
+    }
+
+    std::vector<bool> checked(trenn::g_parts.size(), true);
+    row.referenceRuns = g_reference ? std::max(1, static_cast<int>(5 * repsScale * std::min(perMillion, 1.0))) : 0;
+    std::vector<double> times;
+    for (int i = 0; i < row.referenceRuns; ++i) {
+        const auto start = Clock::now();
+        const QImage image = trenn::RenderReference(trenn::g_parts, checked, window.Yaw(), window.Pitch(),
+                                                    window.picShow()->Mapping());
+        times.push_back(MsSince(start));
+    }
+    row.referenceMs = Median(times);
+    trenn::g_parts.clear();
+    return row;
+}
+
+// ---- Loading -------------------------------------------------------------------------------
+
+struct ChildResult {
+    double wallMs = 0;
+    long maxRssKiB = 0;
+    int status = -1;
+    std::string output;
+};
+
+ChildResult RunChild(const std::vector<std::string>& args) {
+    ChildResult result;
+    char outputName[] = "/tmp/trenn-bench-out-XXXXXX";
+    const int outputFd = mkstemp(outputName);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", argv[0]);
+        std::exit(1);
+    }
+    rusage usage{};
+    int status = 0;
+    wait4(pid, &status, 0, &usage);
+    result.wallMs = MsSince(start);
+    result.maxRssKiB = usage.ru_maxrss;
+    result.status = status;
+    posix_spawn_file_actions_destroy(&actions);
+    std::ifstream in(outputName);
+    std::stringstream text;
+    text << in.rdbuf();
+    result.output = text.str();
+    close(outputFd);
+    unlink(outputName);
+    return result;
+}
+
+void SyncAndRemove(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    sync();
+}
+
+struct LoadRow {
+    double fileMiB = 0;
+    double dataMiB = 0;
+    std::size_t parts = 0;
+    double cpMs = 0;
+    double loadMs = 0;
+    double peakMiB = 0;
+};
+
+std::string TempFolder() {
+    for (const char* name : {"TEMP", "TMPDIR"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return value;
+    }
+    return "/tmp";
+}
+
+LoadRow MeasureLoad(double mib, int runs) {
+    LoadRow row;
+    const std::string folder = TempFolder() + "/trenn-bench-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    const std::string object = folder + "/model.o";
+    {
+        // One full part holds 32768 vertex records and its strip (65788 entries).
+        const double partMiB = (32768.0 * 40 + 65788.0 * 2 + 56) / (1024.0 * 1024.0);
+        const int parts = std::max(1, static_cast<int>(mib / partMiB + 0.5));
+        auto meshes = trenn::bench::LayeredTerrain(
+            static_cast<std::int64_t>(parts) * trenn::bench::kTrianglesPerFullPart, 11);
+        elfgen::WriteFile(object, elfgen::BuildModelObject(meshes));
+    }
+    row.fileMiB = static_cast<double>(std::filesystem::file_size(object)) / (1024.0 * 1024.0);
+    const std::string copy = folder + "/copy.o";
+    const std::string scratch = folder + "/Trenn_1.tmp";
+    std::vector<double> cpTimes, loadTimes;
+    long peakKiB = 0;
+    for (int i = 0; i < runs; ++i) {
+        SyncAndRemove(copy);
+        const ChildResult cp = RunChild({"cp", object, copy});
+        if (cp.status != 0) {
+            std::fprintf(stderr, "cp failed\n");
+            std::exit(1);
+        }
+        cpTimes.push_back(cp.wallMs);
+        SyncAndRemove(copy);
+
+        SyncAndRemove(scratch);
+        const ChildResult load = RunChild({TRENN_LOAD_PROBE, object, scratch});
+        if (load.status != 0) {
+            std::fprintf(stderr, "load failed: %s\n", load.output.c_str());
+            std::exit(1);
+        }
+        std::istringstream fields(load.output);
+        std::string key;
+        double loadMs = 0;
+        std::size_t dataBytes = 0;
+        while (fields >> key) {
+            if (key == "load_ms") fields >> loadMs;
+            else if (key == "parts") fields >> row.parts;
+            else if (key == "data_bytes") fields >> dataBytes;
+            else fields >> key;
+        }
+        loadTimes.push_back(loadMs);
+        peakKiB = std::max(peakKiB, load.maxRssKiB);
+        row.dataMiB = static_cast<double>(dataBytes) / (1024.0 * 1024.0);
+        SyncAndRemove(scratch);
+    }
+    std::filesystem::remove_all(folder);
+    row.cpMs = Median(cpTimes);
+    row.loadMs = Median(loadTimes);
+    row.peakMiB = static_cast<double>(peakKiB) / 1024.0;
+    return row;
+}
+
+std::vector<std::int64_t> ParseSizes(const char* text) {
+    std::vector<std::int64_t> sizes;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) sizes.push_back(std::atoll(item.c_str()));
+    return sizes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    std::vector<std::int64_t> sizes = {100'000, 1'000'000, 4'000'000};
+    double repsScale = 1.0;
+    double loadMiB = 256.0;
+    bool load = true;
+    bool draw = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--sizes" && i + 1 < argc) sizes = ParseSizes(argv[++i]);
+        else if (arg == "--reps-scale" && i + 1 < argc) repsScale = std::atof(argv[++i]);
+        else if (arg == "--load-mib" && i + 1 < argc) loadMiB = std::atof(argv[++i]);
+        else if (arg == "--save" && i + 1 < argc) g_savePrefix = argv[++i];
+        else if (arg == "--no-reference") g_reference = false;
+        else if (arg == "--no-load") load = false;
+        else if (arg == "--no-draw") draw = false;
+        else {
+            std::fprintf(stderr, "usage: %s [--sizes N,N,...] [--reps-scale F] [--load-mib M] [--no-load] [--no-draw] [--no-reference] [--save PREFIX]\n", argv[0]);
+            return 2;
+        }
+    }
+
+    std::printf("load average %s, %u cores\n", LoadAverage().c_str(), std::thread::hardware_concurrency());
+    if (draw) {
+        std::printf("\nRedraw (395 x 346, all parts checked, medians; reference on fewer runs)\n");
+        std::printf("%10s | %5s | %12s | %14s | %14s | %8s | %17s\n", "triangles", "parts", "reference ms",
+                    "DrawParts 1t ms", "DrawParts 2t ms", "speed-up", "differing pixels");
+        for (const std::int64_t size : sizes) {
+            const DrawRow row = MeasureDraw(size, repsScale);
+            std::printf("%10lld | %5zu | %12.1f | %15.3f | %15.3f | %7.0fx | %8ld / %-6ld\n",
+                        static_cast<long long>(row.triangles), row.parts, row.referenceMs,
+                        row.oneThreadMs, row.twoThreadMs, row.referenceMs / row.oneThreadMs,
+                        row.differing1, row.differing2);
+            std::fflush(stdout);
+        }
+        std::printf("(speed-up: reference / DrawParts on 1 thread; differing pixels: 1 thread / 2 threads)\n");
+    }
+    if (load) {
+        const LoadRow row = MeasureLoad(loadMiB, 5);
+        std::printf("\nLoad (%zu parts, vertex and index data %.1f MiB; medians of 5)\n", row.parts, row.dataMiB);
+        std::printf("%8s | %8s | %8s | %8s | %13s\n", "MiB", "cp ms", "load ms", "% of cp", "peak RSS MiB");
+        std::printf("%8.1f | %8.1f | %8.1f | %7.0f%% | %13.1f\n", row.fileMiB, row.cpMs, row.loadMs,
+                    100.0 * row.cpMs / row.loadMs, row.peakMiB);
+    }
+    std::printf("\nload average at the end %s\n", LoadAverage().c_str());
+    return 0;
+}
