@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -22,7 +23,7 @@ class IndexList {
 public:
     IndexList() = default;
     IndexList(std::int32_t count, std::vector<std::int16_t> stored)
-        : count_(count), stored_(std::move(stored)) {}
+        : count_(count), stored_(std::move(stored)), id_(NextId()) {}
 
     std::int32_t Count() const { return count_; }
     // The leading entries that came from the file; every later entry is 0.
@@ -33,9 +34,19 @@ public:
                    : std::int16_t{0};
     }
 
+    // Names this list's contents: lists made apart never share it, copies do. A list never
+    // changes once made, so the drawing may keep what it works out from one under this key.
+    std::uint64_t Id() const { return id_; }
+
 private:
+    static std::uint64_t NextId() {
+        static std::atomic<std::uint64_t> next{1};
+        return next.fetch_add(1, std::memory_order_relaxed);
+    }
+
     std::int32_t count_ = 0;
     std::vector<std::int16_t> stored_;
+    std::uint64_t id_ = 0;  // the empty list
 };
 
 // One part: its vertex array, its triangle-strip index list and its symbol's index.

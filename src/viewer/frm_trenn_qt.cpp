@@ -212,7 +212,9 @@ void FrmTrenn::DrawParts() {
     }
     scene.yaw = m_yaw;
     scene.pitch = m_pitch;
-    scene.mapping = picShow_->Mapping();
+    // The retained image has PixelScale() pixels per widget unit each way.
+    scene.mapping = picShow_->ImageMapping();
+    scene.pixelScale = picShow_->PixelScale();
 
     QImage& image = picShow_->Image();
     const RasterTarget target{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(),

@@ -1,8 +1,14 @@
 #include "viewer/wireframe.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "viewer/rotation.h"
 
@@ -82,9 +88,11 @@ inline bool IsFaulted(RasterPackedPoint p) {
 }
 
 // Turns vertices [first, last) of the part, prepares them and draws their dots.
-void TurnAndDot(const MeshPart& part, std::size_t first, std::size_t last,
-                const RotationCoefficients& turn, const ViewMapping& mapping,
-                const RasterTarget& target, VertexArrays& v) {
+// Returns how many faulted.
+std::size_t TurnAndDot(const MeshPart& part, std::size_t first, std::size_t last,
+                       const RotationCoefficients& turn, const ViewMapping& mapping,
+                       const RasterTarget& target, int dotWidth, VertexArrays& v) {
+    std::size_t faulted = 0;
     float xs[kVertexBlock], ys[kVertexBlock], zs[kVertexBlock];
     const MeshVertex* const records = part.vertices.data();
     const std::size_t end = part.vertices.size();
@@ -103,9 +111,27 @@ void TurnAndDot(const MeshPart& part, std::size_t first, std::size_t last,
         TurnBlock(xs, ys, zs, n, turn, mapping, x, y);
         PrepareRasterPoints(target, x, y, n, packed);
         for (std::size_t i = 0; i < n; ++i) {
-            if (std::isnan(x[i])) packed[i] = kFaultedPoint;
+            if (std::isnan(x[i])) [[unlikely]] {
+                packed[i] = kFaultedPoint;
+                ++faulted;
+            }
         }
-        RasterDotArray(target, x, y, n, kDotWidth, kDotColour);
+        RasterDotArray(target, x, y, n, dotWidth, kDotColour);
+    }
+    return faulted;
+}
+
+// The first `count` points of `from` moved by (dx, dy) pixels, prepared again; faulted points
+// stay faulted.
+void ShiftPoints(const VertexArrays& from, std::size_t count, double dx, double dy,
+                 const RasterTarget& target, VertexArrays& to) {
+    for (std::size_t i = 0; i < count; ++i) {
+        to.x[i] = from.x[i] + dx;
+        to.y[i] = from.y[i] + dy;
+    }
+    PrepareRasterPoints(target, to.x.data(), to.y.data(), count, to.packed.data());
+    for (std::size_t i = 0; i < count; ++i) {
+        if (IsFaulted(from.packed[i])) to.packed[i] = kFaultedPoint;
     }
 }
 
@@ -167,7 +193,7 @@ void DrawStrip(const MeshPart& part, std::int64_t first, std::int64_t last,
                const RasterTarget& target, const VertexArrays& v, StripArrays& s) {
     const std::int16_t* const stored = part.indices.Stored().data();
     const auto storedCount = static_cast<std::int64_t>(part.indices.Stored().size());
-    const auto vertexCount = static_cast<std::uint32_t>(v.x.size());
+    const auto vertexCount = static_cast<std::uint32_t>(part.vertices.size());
     const RasterPackedPoint* const packed = v.packed.data();
     const auto usable = [&](std::int64_t p) {
         const std::int32_t index = EntryAt(stored, storedCount, p);
@@ -216,25 +242,289 @@ void DrawStrip(const MeshPart& part, std::int64_t first, std::int64_t last,
     }
 }
 
+// ---- The edges of a part, worked out once per index list ----------------------------------
+
+// The directed edges a strip walk draws, each once, in the order the walk first meets them:
+// a-b, b-c and c-a of every triangle that names three different vertices of the part. Drawing
+// one segment twice gives the same pixels, and every edge of a part is black, so drawing this
+// list draws the walk's picture as long as no vertex faults.
+struct PartEdges {
+    std::vector<std::int32_t> from, to;
+};
+
+void CollectEdges(const MeshPart& part, PartEdges& edges) {
+    const std::int16_t* const stored = part.indices.Stored().data();
+    const auto storedCount = static_cast<std::int64_t>(part.indices.Stored().size());
+    const auto vertexCount = static_cast<std::uint32_t>(part.vertices.size());
+    // Past the stored entries every entry is 0, so every later triple is degenerate.
+    const std::int64_t triangles =
+        std::max<std::int64_t>(0, std::min<std::int64_t>(part.indices.Count() - 2, storedCount));
+    // Open addressing on (from << 16 | to) + 1; vertex positions are below 2^15.
+    std::size_t capacity = 64;
+    while (capacity < static_cast<std::size_t>(triangles) * 6) capacity *= 2;
+    std::vector<std::uint32_t> seen(capacity, 0u);
+    const std::size_t mask = capacity - 1;
+    const auto add = [&](std::int32_t a, std::int32_t b) {
+        const std::uint32_t key = (static_cast<std::uint32_t>(a) << 16 | static_cast<std::uint32_t>(b)) + 1;
+        std::size_t slot = (key * 0x9E3779B1u) & mask;
+        while (seen[slot] != 0) {
+            if (seen[slot] == key) return;
+            slot = (slot + 1) & mask;
+        }
+        seen[slot] = key;
+        edges.from.push_back(a);
+        edges.to.push_back(b);
+    };
+    const auto inPart = [&](std::int32_t index) { return static_cast<std::uint32_t>(index) < vertexCount; };
+    for (std::int64_t k = 0; k < triangles; ++k) {
+        const std::int32_t a = EntryAt(stored, storedCount, k);
+        const std::int32_t b = EntryAt(stored, storedCount, k + 1);
+        const std::int32_t c = EntryAt(stored, storedCount, k + 2);
+        if (!inPart(a) || !inPart(b) || !inPart(c) || a == b || b == c || a == c) continue;
+        add(a, b);
+        add(b, c);
+        add(c, a);
+    }
+}
+
+// Edge lists of the parts drawn lately, by index list. A list that was not drawn in the last
+// redraw is dropped, so the cache holds at most what one picture needs.
+class EdgeCache {
+public:
+    const PartEdges& For(const MeshPart& part) {
+        const Key key{part.indices.Id(), part.indices.Count(), part.indices.Stored().size(),
+                      part.vertices.size()};
+        for (Entry& entry : entries_) {
+            if (entry.key == key) {
+                entry.used = redraw_;
+                return entry.edges;
+            }
+        }
+        Entry& entry = entries_.emplace_back();
+        entry.key = key;
+        entry.used = redraw_;
+        CollectEdges(part, entry.edges);
+        return entry.edges;
+    }
+
+    // Called once per redraw, before the parts are looked up.
+    void StartRedraw() {
+        std::erase_if(entries_, [&](const Entry& entry) { return entry.used != redraw_; });
+        ++redraw_;
+    }
+
+private:
+    struct Key {
+        std::uint64_t id;
+        std::int32_t count;
+        std::size_t stored;
+        std::size_t vertices;
+        bool operator==(const Key&) const = default;
+    };
+    struct Entry {
+        Key key;
+        std::uint64_t used = 0;
+        PartEdges edges;
+    };
+    std::deque<Entry> entries_;  // references handed out stay valid while entries are added
+    std::uint64_t redraw_ = 0;
+};
+
+constexpr std::size_t kEdgeBlock = 1024;
+
+// Edges [first, last) of a part's list, from the prepared points.
+void DrawEdges(const PartEdges& edges, std::size_t first, std::size_t last,
+               const RasterTarget& target, const VertexArrays& v, StripArrays& s) {
+    static const std::vector<std::int32_t> kAllDrawn(kEdgeBlock, kDrawBc);
+    s.packed.resize(2 * kEdgeBlock);
+    RasterPackedPoint* const from = s.packed.data();
+    RasterPackedPoint* const to = from + kEdgeBlock;
+    const RasterPackedPoint* const packed = v.packed.data();
+    for (std::size_t start = first; start < last; start += kEdgeBlock) {
+        const std::size_t n = std::min(kEdgeBlock, last - start);
+        const std::int32_t* const fromPoint = edges.from.data() + start;
+        const std::int32_t* const toPoint = edges.to.data() + start;
+        for (std::size_t j = 0; j < n; ++j) {
+            from[j] = packed[fromPoint[j]];
+            to[j] = packed[toPoint[j]];
+        }
+        RasterLines(target, v.x.data(), v.y.data(),
+                    {from, to, fromPoint, toPoint, kAllDrawn.data(), kDrawBc, n}, kEdgeColour);
+    }
+}
+
+// ---- Two threads on one picture --------------------------------------------------------------
+
+// The picture is a sequence of layers: the dots of the first checked part, its edges, the dots
+// of the next part, and so on. Within a layer every pixel drawn gets the same colour, so the
+// threads may split a layer any way they like and write in any order; a barrier between layers
+// keeps every pixel of a later layer over the earlier ones. The result is the one-thread
+// picture exactly.
+class SpinBarrier {
+public:
+    explicit SpinBarrier(int members) : members_(members) {}
+    void Wait() {
+        if (members_ == 1) return;
+        const std::uint32_t round = round_.load(std::memory_order_relaxed);
+        if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == members_) {
+            arrived_.store(0, std::memory_order_relaxed);
+            round_.store(round + 1, std::memory_order_release);
+            return;
+        }
+        for (int spins = 0; round_.load(std::memory_order_acquire) == round; ++spins) {
+            // The other thread is normally a few microseconds away; if it lost its core, give
+            // ours up instead of burning it.
+            if (spins < 20000) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    }
+
+private:
+    const int members_;
+    std::atomic<int> arrived_{0};
+    std::atomic<std::uint32_t> round_{0};
+};
+
+// A second drawing thread, started on first use and kept for later redraws.
+class DrawHelper {
+public:
+    ~DrawHelper() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Runs job(1) on the helper and job(0) here; returns when both are done.
+    void RunBoth(const std::function<void(int)>& job) {
+        if (!thread_.joinable()) thread_ = std::thread([this] { Serve(); });
+        {
+            std::lock_guard lock(mutex_);
+            job_ = &job;
+            done_ = false;
+        }
+        wake_.notify_one();
+        job(0);
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [this] { return done_; });
+    }
+
+private:
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return quit_ || job_ != nullptr; });
+            if (quit_) return;
+            const std::function<void(int)>* job = job_;
+            job_ = nullptr;
+            lock.unlock();
+            (*job)(1);
+            lock.lock();
+            done_ = true;
+            finished_.notify_one();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_, finished_;
+    const std::function<void(int)>* job_ = nullptr;
+    bool done_ = true;
+    bool quit_ = false;
+    std::thread thread_;
+};
+
+// Below this many triangles a second thread costs more in hand-overs than it saves.
+constexpr std::int64_t kTrianglesForTwoThreads = 50000;
+
+std::size_t Share(std::size_t count, int member, int members) {
+    return count * static_cast<std::size_t>(member) / static_cast<std::size_t>(members);
+}
+
 }  // namespace
 
-void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int /*threads*/) {
+void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads) {
     if (!scene.parts) return;
+    // One redraw at a time: the caches and the helper thread are shared.
+    static std::mutex drawing;
+    static EdgeCache cache;
+    static VertexArrays vertices;
+    static VertexArrays shifted;  // for thick pens
+    static StripArrays strips[2];
+    static DrawHelper helper;
+    std::lock_guard lock(drawing);
+
     const RotationCoefficients turn = RotationCoefficients::For(scene.yaw, scene.pitch);
-    thread_local VertexArrays vertices;
-    thread_local StripArrays strip;
     const std::size_t listed = std::min(scene.checked.size(), scene.parts->size());
+    struct Drawn {
+        const MeshPart* part;
+        const PartEdges* edges;
+    };
+    std::vector<Drawn> drawn;
+    std::int64_t triangles = 0;
+    std::size_t largest = 0;
+    cache.StartRedraw();
     for (std::size_t i = 0; i < listed; ++i) {
         if (!scene.checked[i]) continue;
         const MeshPart& part = (*scene.parts)[i];
-        const std::size_t vertexCount = part.vertices.size();
-        vertices.Resize(vertexCount);
-        TurnAndDot(part, 0, vertexCount, turn, scene.mapping, target, vertices);
-        // Past the stored entries every entry is 0, so every later triple is degenerate.
-        const std::int64_t count = part.indices.Count();
-        const auto stored = static_cast<std::int64_t>(part.indices.Stored().size());
-        const std::int64_t triangles = std::min(count - 2, stored);
-        if (triangles > 0) DrawStrip(part, 0, triangles, target, vertices, strip);
+        drawn.push_back({&part, &cache.For(part)});
+        triangles += std::max<std::int64_t>(0, part.indices.Count() - 2);
+        largest = std::max(largest, part.vertices.size());
+    }
+    vertices.Resize(largest);
+
+    const int scale = std::max(1, scene.pixelScale);
+    if (scale > 1) shifted.Resize(largest);
+    const int members = threads > 1 && scale == 1 && triangles >= kTrianglesForTwoThreads ? 2 : 1;
+    SpinBarrier barrier(members);
+    std::atomic<std::size_t> faulted[2] = {0, 0};
+    const auto job = [&](int member) {
+        StripArrays& strip = strips[member];
+        for (const Drawn& d : drawn) {
+            const MeshPart& part = *d.part;
+            const std::size_t vertexCount = part.vertices.size();
+            faulted[member].store(
+                TurnAndDot(part, Share(vertexCount, member, members),
+                           Share(vertexCount, member + 1, members), turn, scene.mapping, target,
+                           kDotWidth * scale, vertices),
+                std::memory_order_relaxed);
+            barrier.Wait();
+            const bool anyFaulted =
+                faulted[0].load(std::memory_order_relaxed) + faulted[1].load(std::memory_order_relaxed) != 0;
+            // A thick pen is the thin line drawn scale x scale times, a pixel apart each way.
+            for (int shift = 0; shift < scale * scale; ++shift) {
+                const VertexArrays* points = &vertices;
+                if (scale > 1) {
+                    ShiftPoints(vertices, vertexCount, (shift % scale) - (scale - 1) / 2.0,
+                                (shift / scale) - (scale - 1) / 2.0, target, shifted);
+                    points = &shifted;
+                }
+                if (!anyFaulted) {
+                    const std::size_t edgeCount = d.edges->from.size();
+                    DrawEdges(*d.edges, Share(edgeCount, member, members),
+                              Share(edgeCount, member + 1, members), target, *points, strip);
+                } else if (member == 0) {
+                    // Faulted vertices drop whole triangles, so the shared-edge list no longer
+                    // tells what to draw: walk the strip itself.
+                    const std::int64_t count = part.indices.Count();
+                    const auto stored = static_cast<std::int64_t>(part.indices.Stored().size());
+                    const std::int64_t walked = std::min(count - 2, stored);
+                    if (walked > 0) DrawStrip(part, 0, walked, target, *points, strip);
+                }
+            }
+            barrier.Wait();
+        }
+    };
+    if (members == 2) {
+        helper.RunBoth(job);
+    } else {
+        job(0);
     }
 }
 

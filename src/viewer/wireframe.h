@@ -21,6 +21,9 @@ struct WireframeScene {
     float yaw = 0.0f;
     float pitch = 0.0f;
     ViewMapping mapping;
+    // Target pixels per picture pixel (a screen scaled by 2 has 2): dots are 2 x pixelScale
+    // pixels wide and edges pixelScale pixels thick.
+    int pixelScale = 1;
 };
 
 // Draws every checked part over what the target holds: first a dot for every vertex, then
