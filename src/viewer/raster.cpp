@@ -514,6 +514,7 @@ namespace {
 // pixel past an end, and a clipped end moves to one pixel outside.
 constexpr double kBeyondMargin = 0.75;
 constexpr int32_t kBeyondFixed = 48;  // the margin in 26.6, rounded to stay conservative
+constexpr double kTrustedFar = 1.0e6;
 
 TRENN_VECTOR_CLONES
 void PreparePoints(const double* x, const double* y, std::size_t count, int width, int height,
@@ -525,10 +526,15 @@ void PreparePoints(const double* x, const double* y, std::size_t count, int widt
         const bool near = (px >= -1.0) & (px <= right) & (py >= -1.0) & (py <= bottom);
         const int32_t fx = static_cast<int32_t>((near ? px : 0.0) * kFixedScale);
         const int32_t fy = static_cast<int32_t>((near ? py : 0.0) * kFixedScale);
-        const int32_t beyond = static_cast<int32_t>(px < -kBeyondMargin) * kBeyondLeft |
-                               static_cast<int32_t>(px > width + kBeyondMargin) * kBeyondRight |
-                               static_cast<int32_t>(py < -kBeyondMargin) * kBeyondTop |
-                               static_cast<int32_t>(py > height + kBeyondMargin) * kBeyondBottom;
+        // Past kTrustedFar the toolkit's clipping arithmetic no longer follows the geometry
+        // (a line between two points far below the image can come out along its top), so
+        // such a point claims no side and its lines take the general path, which copies it.
+        const bool trusted = (std::fabs(px) < kTrustedFar) & (std::fabs(py) < kTrustedFar);
+        const int32_t beyond = (static_cast<int32_t>(px < -kBeyondMargin) * kBeyondLeft |
+                                static_cast<int32_t>(px > width + kBeyondMargin) * kBeyondRight |
+                                static_cast<int32_t>(py < -kBeyondMargin) * kBeyondTop |
+                                static_cast<int32_t>(py > height + kBeyondMargin) * kBeyondBottom) &
+                               -static_cast<int32_t>(trusted);
         packed[i].x = near ? fx : kRasterFar;
         packed[i].y = near ? fy : beyond;
     }

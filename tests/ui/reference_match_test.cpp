@@ -1,0 +1,164 @@
+// The fast redraw against the slow one (one QPainter request per dot and per line, every corner
+// turned again), pixel for pixel, on random models: points far outside the picture, lines that
+// cross it, vertices whose rotation faults, index values outside the vertex array, short and
+// zero-padded index lists, and models large enough for the second drawing thread.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../../bench/bench_models.h"
+#include "../../bench/reference_renderer.h"
+#include "app/model.h"
+#include "viewer/rotation.h"
+#include "viewer/wireframe.h"
+
+namespace trenn {
+namespace {
+
+struct Scene {
+    std::vector<MeshPart> parts;
+    std::vector<bool> checked;
+    float yaw = 0.0f;
+    float pitch = 0.0f;
+    ViewMapping mapping;
+};
+
+float Coordinate(std::mt19937& random) {
+    std::uniform_int_distribution<int> kind(0, 99);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const int k = kind(random);
+    if (k < 80) return unit(random);                // inside the picture
+    if (k < 88) return unit(random) * 40.0f;        // well outside: lines that cross or miss it
+    if (k < 92) return unit(random) * 4000.0f;      // about a million pixels out
+    if (k < 97) return unit(random) * 3.0e6f;       // far beyond every side
+    if (k < 99) return unit(random) * 3.0e38f;      // turning may overflow a single
+    return static_cast<float>(static_cast<int>(unit(random) * 4.0f)) / 2.0f;  // on pixel edges
+}
+
+MeshPart RandomPart(std::mt19937& random) {
+    std::uniform_int_distribution<int> vertexCount(1, 120);
+    MeshPart part;
+    part.vertices.resize(static_cast<std::size_t>(vertexCount(random)));
+    for (MeshVertex& v : part.vertices) {
+        v.x = Coordinate(random);
+        v.y = Coordinate(random);
+        v.z = Coordinate(random);
+    }
+    const int vertices = static_cast<int>(part.vertices.size());
+    std::uniform_int_distribution<int> entries(0, 300);
+    std::uniform_int_distribution<int> index(-3, vertices + 2);  // some outside the array
+    std::uniform_int_distribution<int> repeat(0, 9);
+    std::vector<std::int16_t> stored(static_cast<std::size_t>(entries(random)));
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        // Repeats make degenerate triples and strips that come back over the same edges.
+        stored[i] = i >= 2 && repeat(random) == 0 ? stored[i - 2] : static_cast<std::int16_t>(index(random));
+    }
+    // Now and then the list claims more entries than the file held: the rest read as zeros.
+    std::uniform_int_distribution<int> tail(0, 4);
+    const auto count = static_cast<std::int32_t>(stored.size()) + (tail(random) == 0 ? 7 : 0);
+    part.indices = IndexList(count, std::move(stored));
+    return part;
+}
+
+Scene RandomScene(std::mt19937& random) {
+    Scene scene;
+    std::uniform_int_distribution<int> partCount(1, 4);
+    std::uniform_int_distribution<int> coin(0, 3);
+    scene.parts.resize(static_cast<std::size_t>(partCount(random)));
+    for (MeshPart& part : scene.parts) part = RandomPart(random);
+    for (std::size_t i = 0; i < scene.parts.size(); ++i) scene.checked.push_back(coin(random) != 0);
+    // Angles as the keys make them: whole steps, turned either way.
+    std::uniform_int_distribution<int> steps(-80, 80);
+    for (int s = steps(random); s != 0; s += s > 0 ? -1 : 1) {
+        scene.yaw = StepAngle(scene.yaw, s > 0 ? ROTATION_STEP : -ROTATION_STEP);
+    }
+    for (int s = steps(random); s != 0; s += s > 0 ? -1 : 1) {
+        scene.pitch = StepAngle(scene.pitch, s > 0 ? ROTATION_STEP : -ROTATION_STEP);
+    }
+    std::uniform_real_distribution<float> extent(0.3f, 2.5f);
+    const float e = extent(random);
+    const float f = e * static_cast<float>(kReferenceHeight) / kReferenceWidth;
+    scene.mapping = ViewMapping::FromScale(-e, f, e, -f, kReferenceWidth, kReferenceHeight);
+    return scene;
+}
+
+QImage DrawFast(const Scene& scene, int threads) {
+    QImage image(kReferenceWidth, kReferenceHeight, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    WireframeScene wireframe;
+    wireframe.parts = &scene.parts;
+    wireframe.checked = scene.checked;
+    wireframe.yaw = scene.yaw;
+    wireframe.pitch = scene.pitch;
+    wireframe.mapping = scene.mapping;
+    const RasterTarget target{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(),
+                              image.height(), image.bytesPerLine() / 4};
+    DrawWireframe(wireframe, target, threads);
+    return image;
+}
+
+void ExpectSamePicture(const Scene& scene, const std::string& what) {
+    const QImage reference =
+        RenderReference(scene.parts, scene.checked, scene.yaw, scene.pitch, scene.mapping);
+    for (const int threads : {1, 2}) {
+        const QImage fast = DrawFast(scene, threads);
+        ASSERT_EQ(CountDifferingPixels(fast, reference), 0) << what << ", " << threads << " thread(s)";
+    }
+}
+
+TEST(ReferenceMatch, RandomSmallModels) {
+    std::mt19937 random(20261207);
+    for (int model = 0; model < 300; ++model) {
+        const Scene scene = RandomScene(random);
+        ExpectSamePicture(scene, "model " + std::to_string(model));
+        if (HasFailure()) return;
+    }
+}
+
+// Dense models as exporters write them (row strips joined by degenerate triangles), large
+// enough that the redraw shares the work between two threads, with some parts unchecked and a
+// few vertices that fault or lie far out, so every layer boundary is crossed.
+TEST(ReferenceMatch, LargeModelsOnTwoThreads) {
+    std::mt19937 random(7);
+    for (int model = 0; model < 4; ++model) {
+        Scene scene;
+        scene.parts = bench::ToMeshParts(bench::LayeredTerrain(140000, static_cast<unsigned>(model)));
+        for (std::size_t i = 0; i < scene.parts.size(); ++i) scene.checked.push_back(i != 1 || model % 2);
+        if (model >= 2) {
+            std::uniform_int_distribution<std::size_t> pick(0, scene.parts[0].vertices.size() - 1);
+            for (int n = 0; n < 20; ++n) scene.parts[0].vertices[pick(random)].x = 40.0f;
+            if (model == 3) {
+                scene.parts[0].vertices[pick(random)].z = 3.0e38f;
+                scene.parts[0].vertices[pick(random)].x = 3.0e38f;
+            }
+        }
+        for (int s = 0; s < 3 + model; ++s) scene.yaw = StepAngle(scene.yaw, ROTATION_STEP);
+        for (int s = 0; s < 5; ++s) scene.pitch = StepAngle(scene.pitch, -ROTATION_STEP);
+        const float e = 1.3f;
+        const float f = e * static_cast<float>(kReferenceHeight) / kReferenceWidth;
+        scene.mapping = ViewMapping::FromScale(-e, f, e, -f, kReferenceWidth, kReferenceHeight);
+        ExpectSamePicture(scene, "large model " + std::to_string(model));
+    }
+}
+
+// A redraw of the same parts after their vertices moved: what the redraw keeps between pictures
+// must follow the model, not the previous picture.
+TEST(ReferenceMatch, RedrawAfterTheModelChanges) {
+    std::mt19937 random(99);
+    Scene scene = RandomScene(random);
+    scene.checked.assign(scene.parts.size(), true);
+    ExpectSamePicture(scene, "first picture");
+    for (MeshVertex& v : scene.parts[0].vertices) v.y = -v.y;
+    scene.parts.push_back(RandomPart(random));
+    scene.checked.push_back(true);
+    ExpectSamePicture(scene, "after the change");
+}
+
+}  // namespace
+}  // namespace trenn
