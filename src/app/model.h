@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "runtime/bulk_memory.h"
+
 namespace trenn {
 
 // One vertex record as stored: 40 bytes, of which only the coordinates mean anything.
@@ -16,6 +18,9 @@ struct MeshVertex {
     std::array<std::uint8_t, 28> extra{};
 };
 static_assert(sizeof(MeshVertex) == 40, "vertex records are read straight from the file");
+
+// A part's vertex records. Large models hold hundreds of megabytes of them, read in one go.
+using VertexArray = std::vector<MeshVertex, BulkAllocator<MeshVertex>>;
 
 // A part's index list. Entries that lay past the end of the scratch file are zeros; they are
 // counted but not stored, so a huge count in a small file costs nothing.
@@ -51,7 +56,7 @@ private:
 
 // One part: its vertex array, its triangle-strip index list and its symbol's index.
 struct MeshPart {
-    std::vector<MeshVertex> vertices;
+    VertexArray vertices;
     IndexList indices;
     std::int16_t symbol = 0;
 };

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <vector>
 
 #include "runtime/binary_file.h"
+#include "runtime/bulk_memory.h"
 #include "runtime/checked.h"
 #include "runtime/text.h"
 #include "support/temp_dir.h"
@@ -96,4 +98,31 @@ TEST(Text, Windows1252HighHalf) {
     EXPECT_EQ(Cp1252ToCodePoint(0x9D), U'\u009D');
     EXPECT_EQ(Cp1252ToCodePoint(0xFF), U'\u00FF');
     EXPECT_EQ(BytesToUtf8(std::string("a\x80\xE9", 3)), "a\xE2\x82\xAC\xC3\xA9");
+}
+
+// Large arrays come from shared regions: blocks must not overlap, must start 64-byte aligned,
+// must read as zeros when value-initialised and must survive growth, copies and frees in any
+// order (a region is returned only when its last block goes).
+TEST(BulkMemory, LargeBlocksAreDistinctAlignedAndReusableInAnyOrder) {
+    using Array = std::vector<std::uint64_t, trenn::BulkAllocator<std::uint64_t>>;
+    std::vector<Array> arrays;
+    for (std::size_t i = 0; i < 40; ++i) {
+        arrays.emplace_back((std::size_t{1} << 17) + i * 1000);  // 1 MiB and more each
+        Array& a = arrays.back();
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % 64, 0u);
+        for (const std::uint64_t v : a) ASSERT_EQ(v, 0u);
+        for (std::size_t j = 0; j < a.size(); ++j) a[j] = i * 1000003 + j;
+    }
+    // Free every other one, then grow and copy the rest: the survivors keep their contents.
+    for (std::size_t i = 0; i < arrays.size(); i += 2) Array().swap(arrays[i]);
+    for (std::size_t i = 1; i < arrays.size(); i += 2) {
+        arrays[i].resize(arrays[i].size() * 2, 7u);
+        const Array copy = arrays[i];
+        const std::size_t original = ((std::size_t{1} << 17) + i * 1000);
+        for (std::size_t j = 0; j < original; ++j) ASSERT_EQ(copy[j], i * 1000003 + j);
+        ASSERT_EQ(copy.back(), 7u);
+    }
+    Array small(10);  // below the threshold: from the ordinary heap
+    small[9] = 1;
+    EXPECT_EQ(small[9], 1u);
 }
