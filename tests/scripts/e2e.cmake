@@ -6,3 +6,9 @@ if(TRENN_WITH_QT)
       $<TARGET_FILE:trenn> ${CMAKE_BINARY_DIR}/samples $<TARGET_FILE:trenn-inspect>)
   set_tests_properties(e2e.viewer PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
 endif()
+if(TRENN_WITH_QT)
+  add_test(NAME e2e.hidpi
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/hidpi_test.sh
+      $<TARGET_FILE:trenn> ${CMAKE_BINARY_DIR}/samples)
+  set_tests_properties(e2e.hidpi PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
