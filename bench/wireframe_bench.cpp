@@ -149,7 +149,6 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
 
 struct ChildResult {
     double wallMs = 0;
-    long maxRssKiB = 0;
     int status = -1;
     std::string output;
 };
@@ -174,7 +173,6 @@ ChildResult RunChild(const std::vector<std::string>& args) {
     int status = 0;
     wait4(pid, &status, 0, &usage);
     result.wallMs = MsSince(start);
-    result.maxRssKiB = usage.ru_maxrss;
     result.status = status;
     posix_spawn_file_actions_destroy(&actions);
     std::ifstream in(outputName);
@@ -247,14 +245,18 @@ LoadRow MeasureLoad(double mib, int runs) {
         std::string key;
         double loadMs = 0;
         std::size_t dataBytes = 0;
+        long probePeakKiB = 0;
         while (fields >> key) {
             if (key == "load_ms") fields >> loadMs;
             else if (key == "parts") fields >> row.parts;
             else if (key == "data_bytes") fields >> dataBytes;
+            else if (key == "peak_kib") fields >> probePeakKiB;
             else fields >> key;
         }
         loadTimes.push_back(loadMs);
-        peakKiB = std::max(peakKiB, load.maxRssKiB);
+        // The probe's own high-water mark: the child's rusage would also count the pages it
+        // shared with this process before it started the probe.
+        peakKiB = std::max(peakKiB, probePeakKiB);
         row.dataMiB = static_cast<double>(dataBytes) / (1024.0 * 1024.0);
         SyncAndRemove(scratch);
     }

@@ -727,13 +727,76 @@ void SetUpLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict fro
     }
 }
 
+// Whether every end in the chunk lies at least a pixel inside the image, where no pixel of a
+// line can fall outside it (see IsInner). Far points hold kRasterFar and fail the test.
+TRENN_VECTOR_CLONES
+bool AllInner(const RasterPackedPoint* __restrict from, const RasterPackedPoint* __restrict to,
+              int n, int32_t width, int32_t height) {
+    const int32_t right = (width - 2) * 64, bottom = (height - 2) * 64;
+    int32_t outside = 0;
+    for (int i = 0; i < n; ++i) {
+        outside |= static_cast<int32_t>(from[i].x < 64) | static_cast<int32_t>(from[i].x > right) |
+                   static_cast<int32_t>(from[i].y < 64) | static_cast<int32_t>(from[i].y > bottom) |
+                   static_cast<int32_t>(to[i].x < 64) | static_cast<int32_t>(to[i].x > right) |
+                   static_cast<int32_t>(to[i].y < 64) | static_cast<int32_t>(to[i].y > bottom);
+    }
+    return outside == 0;
+}
+
+// SetUpLines for a chunk that AllInner accepted: no far ends, no culling, no pixel outside.
+TRENN_VECTOR_CLONES
+void SetUpInnerLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict from,
+                     const RasterPackedPoint* __restrict to, const int32_t* __restrict flags,
+                     int32_t drawMask, int n, int32_t stride) {
+    const auto mask = [](bool condition) { return -static_cast<int32_t>(condition); };
+    const auto select = [](int32_t m, int32_t a, int32_t b) { return (a & m) | (b & ~m); };
+    for (int i = 0; i < n; ++i) {
+        const int32_t ax = from[i].x, ay = from[i].y;
+        const int32_t bx = to[i].x, by = to[i].y;
+        const int32_t dx = bx - ax;
+        const int32_t dy = by - ay;
+        const int32_t steep = mask(std::abs(dx) < std::abs(dy));
+        const int32_t a1 = select(steep, ay, ax), a2 = select(steep, by, bx);
+        const int32_t b1 = select(steep, ax, ay), b2 = select(steep, bx, by);
+        const int32_t reversed = mask(a1 > a2);
+        const int32_t m1 = select(reversed, a2, a1), m2 = select(reversed, a1, a2);
+        const int32_t n1 = select(reversed, b2, b1), n2 = select(reversed, b1, b2);
+        const int32_t span = m2 - m1;
+        const int32_t nearZero = mask((static_cast<std::uint32_t>(dx + 1) <= 2u) &
+                                      (static_cast<std::uint32_t>(dy + 1) <= 2u));
+        // Exact truncated quotient in single precision: see SetUpLines.
+        const int32_t inc = static_cast<int32_t>(static_cast<float>(n2 - n1) * 65536.0f /
+                                                 static_cast<float>(span | (span == 0)));
+        const int32_t bias = mask(inc > 0) & kHalfPixel;
+        const int32_t major = m1 >> kFracBits;
+        const int32_t count = ((m2 + 2 * kHalfPixel) >> kFracBits) - major;
+        const int32_t run =
+            n1 * 1024 - (inc >> 1) + (((major * 64 + bias - (m1 - kHalfPixel)) * inc) >> kFracBits);
+        // Pixel offsets: a step along the major axis and the minor position's whole part.
+        const int32_t majorStep = select(steep, stride, 1);
+        const int32_t minorStep = select(steep, 1, stride);
+        int32_t along = major * majorStep;
+        int32_t minor = run;
+#pragma GCC unroll 8
+        for (int j = 0; j < kRunPixels; ++j) {
+            c.offset[j][i] = along + (minor >> 16) * minorStep;
+            const int32_t more = mask(j + 1 < count);
+            along += majorStep & more;
+            minor += inc & more;
+        }
+        const int32_t other = nearZero | mask(count > kRunPixels);
+        const int32_t skipped = mask((flags[i] & drawMask) == 0);
+        c.kind[i] = select(skipped, kLineSkipped, other & kLineOther);
+    }
+}
+
 }  // namespace
 
 void RasterLines(const RasterTarget& target, const double* x, const double* y,
                  const RasterLineRun& run, std::uint32_t argb) {
     const auto general = [&](std::size_t i) {
-        const auto a = static_cast<std::size_t>(run.fromPoint[i]);
-        const auto b = static_cast<std::size_t>(run.toPoint[i]);
+        const auto a = run.pairs ? std::size_t{run.pairs[i] & 0xFFFFu} : static_cast<std::size_t>(run.fromPoint[i]);
+        const auto b = run.pairs ? std::size_t{run.pairs[i] >> 16} : static_cast<std::size_t>(run.toPoint[i]);
         RasterLine(target, x[a], y[a], x[b], y[b], argb);
     };
     if (!ChunkedLinesFit(target)) {
@@ -746,8 +809,13 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
     std::uint32_t* const pixels = target.pixels;
     for (std::size_t first = 0; first < run.count; first += kLineChunk) {
         const int n = static_cast<int>(std::min<std::size_t>(kLineChunk, run.count - first));
-        SetUpLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask, n,
-                   target.width, target.height, static_cast<int32_t>(target.stride));
+        if (AllInner(run.from + first, run.to + first, n, target.width, target.height)) {
+            SetUpInnerLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask,
+                            n, static_cast<int32_t>(target.stride));
+        } else {
+            SetUpLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask, n,
+                       target.width, target.height, static_cast<int32_t>(target.stride));
+        }
         for (int i = 0; i < n; ++i) {
             const int32_t kind = c.kind[i];
             if (kind == kLineShort) [[likely]] {

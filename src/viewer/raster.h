@@ -88,9 +88,9 @@ void RasterDotArray(const RasterTarget& target, const double* x, const double* y
                     std::size_t count, int width, std::uint32_t argb);
 
 // Lines i < count between prepared points: from[i] to to[i], drawn when flags[i] & drawMask.
-// fromPoint[i] and toPoint[i] say where the ends are in x and y of the points, for the few
-// lines that take the general path. The same pixels as RasterLine(target, x[fromPoint[i]],
-// y[fromPoint[i]], x[toPoint[i]], y[toPoint[i]], argb) for each drawn line.
+// The few lines that take the general path find their ends in x and y at fromPoint[i] and
+// toPoint[i], or, when `pairs` is given, at pairs[i] & 0xFFFF and pairs[i] >> 16. The same
+// pixels as RasterLine(target, x[from], y[from], x[to], y[to], argb) for each drawn line.
 struct RasterLineRun {
     const RasterPackedPoint* from;
     const RasterPackedPoint* to;
@@ -99,6 +99,7 @@ struct RasterLineRun {
     const std::int32_t* flags;
     std::int32_t drawMask;
     std::size_t count;
+    const std::uint32_t* pairs = nullptr;
 };
 
 void RasterLines(const RasterTarget& target, const double* x, const double* y,

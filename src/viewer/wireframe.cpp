@@ -249,7 +249,8 @@ void DrawStrip(const MeshPart& part, std::int64_t first, std::int64_t last,
 // one segment twice gives the same pixels, and every edge of a part is black, so drawing this
 // list draws the walk's picture as long as no vertex faults.
 struct PartEdges {
-    std::vector<std::int32_t> from, to;
+    std::vector<std::uint32_t> pairs;  // from | to << 16: half the memory a redraw streams
+    std::size_t size() const { return pairs.size(); }
 };
 
 void CollectEdges(const MeshPart& part, PartEdges& edges) {
@@ -259,21 +260,20 @@ void CollectEdges(const MeshPart& part, PartEdges& edges) {
     // Past the stored entries every entry is 0, so every later triple is degenerate.
     const std::int64_t triangles =
         std::max<std::int64_t>(0, std::min<std::int64_t>(part.indices.Count() - 2, storedCount));
-    // Open addressing on (from << 16 | to) + 1; vertex positions are below 2^15.
+    // Open addressing on (from | to << 16) + 1; vertex positions are below 2^15.
     std::size_t capacity = 64;
     while (capacity < static_cast<std::size_t>(triangles) * 6) capacity *= 2;
     std::vector<std::uint32_t> seen(capacity, 0u);
     const std::size_t mask = capacity - 1;
     const auto add = [&](std::int32_t a, std::int32_t b) {
-        const std::uint32_t key = (static_cast<std::uint32_t>(a) << 16 | static_cast<std::uint32_t>(b)) + 1;
+        const std::uint32_t key = (static_cast<std::uint32_t>(b) << 16 | static_cast<std::uint32_t>(a)) + 1;
         std::size_t slot = (key * 0x9E3779B1u) & mask;
         while (seen[slot] != 0) {
             if (seen[slot] == key) return;
             slot = (slot + 1) & mask;
         }
         seen[slot] = key;
-        edges.from.push_back(a);
-        edges.to.push_back(b);
+        edges.pairs.push_back(key - 1);
     };
     const auto inPart = [&](std::int32_t index) { return static_cast<std::uint32_t>(index) < vertexCount; };
     for (std::int64_t k = 0; k < triangles; ++k) {
@@ -342,14 +342,13 @@ void DrawEdges(const PartEdges& edges, std::size_t first, std::size_t last,
     const RasterPackedPoint* const packed = v.packed.data();
     for (std::size_t start = first; start < last; start += kEdgeBlock) {
         const std::size_t n = std::min(kEdgeBlock, last - start);
-        const std::int32_t* const fromPoint = edges.from.data() + start;
-        const std::int32_t* const toPoint = edges.to.data() + start;
+        const std::uint32_t* const pairs = edges.pairs.data() + start;
         for (std::size_t j = 0; j < n; ++j) {
-            from[j] = packed[fromPoint[j]];
-            to[j] = packed[toPoint[j]];
+            from[j] = packed[pairs[j] & 0xFFFFu];
+            to[j] = packed[pairs[j] >> 16];
         }
         RasterLines(target, v.x.data(), v.y.data(),
-                    {from, to, fromPoint, toPoint, kAllDrawn.data(), kDrawBc, n}, kEdgeColour);
+                    {from, to, nullptr, nullptr, kAllDrawn.data(), kDrawBc, n, pairs}, kEdgeColour);
     }
 }
 
@@ -506,7 +505,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
                     points = &shifted;
                 }
                 if (!anyFaulted) {
-                    const std::size_t edgeCount = d.edges->from.size();
+                    const std::size_t edgeCount = d.edges->size();
                     DrawEdges(*d.edges, Share(edgeCount, member, members),
                               Share(edgeCount, member + 1, members), target, *points, strip);
                 } else if (member == 0) {

@@ -7,7 +7,10 @@
 
 #include <QImage>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
@@ -119,6 +122,65 @@ TEST(ReferenceMatch, RandomSmallModels) {
         ExpectSamePicture(scene, "model " + std::to_string(model));
         if (HasFailure()) return;
     }
+}
+
+// Short lines whose ends lie within a few pixels of the picture's sides, on and beside the
+// 1/64-pixel steps where the fast path stops trusting that every pixel lies inside.
+TEST(ReferenceMatch, ShortLinesAlongTheSides) {
+    std::mt19937 random(4242);
+    Scene scene;
+    // One user unit to the pixel: pixel x = x + 197.5, pixel y = 173 - y.
+    scene.mapping = ViewMapping::FromScale(-197.5f, 173.0f, 197.5f, -173.0f, kReferenceWidth,
+                                           kReferenceHeight);
+    std::uniform_int_distribution<int> side(0, 3);
+    std::uniform_int_distribution<int> sixtyFourths(-64, 4 * 64);
+    std::uniform_real_distribution<float> along(0.0f, 340.0f);
+    for (int p = 0; p < 3; ++p) {
+        MeshPart part;
+        for (int v = 0; v < 3000; ++v) {
+            // Part 0 reaches past the sides. Part 1 keeps every end between a pixel in from
+            // the left and top and two pixels in from the right and bottom, the bounds
+            // included; part 2 lets the ends reach the right and bottom sides.
+            const int steps = sixtyFourths(random);
+            const int lowest = p == 0 ? -64 : 64;
+            const int lowestFar = p == 0 ? -64 : p == 1 ? 128 : 0;
+            const float in = static_cast<float>(std::max(steps, lowest)) / 64.0f;
+            const float inFar = static_cast<float>(std::max(steps, lowestFar)) / 64.0f;
+            float px = 8.0f + along(random), py = 8.0f + along(random) * 0.9f;
+            switch (side(random)) {
+                case 0: px = in; break;
+                case 1: px = kReferenceWidth - inFar; break;
+                case 2: py = in; break;
+                default: py = kReferenceHeight - inFar; break;
+            }
+            MeshVertex vertex;
+            vertex.x = px - 197.5f;
+            vertex.y = 173.0f - py;
+            part.vertices.push_back(vertex);
+        }
+        // Triples of nearby vertices: short lines along one side.
+        std::vector<std::pair<float, int>> order;
+        for (int v = 0; v < 3000; ++v) {
+            const MeshVertex& m = part.vertices[static_cast<std::size_t>(v)];
+            order.push_back({std::round(m.x / 8.0f) * 1000.0f + m.y, v});
+        }
+        std::sort(order.begin(), order.end());
+        std::vector<std::int16_t> indices;
+        for (const auto& [key, v] : order) indices.push_back(static_cast<std::int16_t>(v));
+        const auto count = static_cast<std::int32_t>(indices.size());
+        part.indices = IndexList(count, std::move(indices));
+        scene.parts.push_back(std::move(part));
+        scene.checked.push_back(true);
+    }
+    // The lines must be there to compare: most of them lie on the picture.
+    const QImage reference =
+        RenderReference(scene.parts, scene.checked, scene.yaw, scene.pitch, scene.mapping);
+    long black = 0;
+    for (int y = 0; y < reference.height(); ++y) {
+        for (int x = 0; x < reference.width(); ++x) black += (reference.pixel(x, y) & 0xFFFFFFu) == 0;
+    }
+    EXPECT_GT(black, 10000);
+    ExpectSamePicture(scene, "lines along the sides");
 }
 
 // Dense models as exporters write them (row strips joined by degenerate triangles), large
