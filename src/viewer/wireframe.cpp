@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -480,8 +481,20 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
 
     const int scale = std::max(1, scene.pixelScale);
     if (scale > 1) shifted.Resize(largest);
-    const int members = threads > 1 && scale == 1 && triangles >= kTrianglesForTwoThreads ? 2 : 1;
+    // When the other core is busy, the helper reaches the barriers late and the redraw waits
+    // for it; after such a redraw the next ones are drawn alone for a while.
+    static int aloneFor = 0;
+    const bool share = threads > 1 && scale == 1 && triangles >= kTrianglesForTwoThreads;
+    const int members = share && aloneFor == 0 ? 2 : 1;
+    if (share && aloneFor > 0) --aloneFor;
     SpinBarrier barrier(members);
+    std::chrono::steady_clock::duration waited{};
+    const auto waitAtBarrier = [&](int member) {
+        if (member != 0 || members == 1) return barrier.Wait();
+        const auto start = std::chrono::steady_clock::now();
+        barrier.Wait();
+        waited += std::chrono::steady_clock::now() - start;
+    };
     std::atomic<std::size_t> faulted[2] = {0, 0};
     const auto job = [&](int member) {
         StripArrays& strip = strips[member];
@@ -493,7 +506,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
                            Share(vertexCount, member + 1, members), turn, scene.mapping, target,
                            kDotWidth * scale, vertices),
                 std::memory_order_relaxed);
-            barrier.Wait();
+            waitAtBarrier(member);
             const bool anyFaulted =
                 faulted[0].load(std::memory_order_relaxed) + faulted[1].load(std::memory_order_relaxed) != 0;
             // A thick pen is the thin line drawn scale x scale times, a pixel apart each way.
@@ -517,11 +530,14 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
                     if (walked > 0) DrawStrip(part, 0, walked, target, *points, strip);
                 }
             }
-            barrier.Wait();
+            waitAtBarrier(member);
         }
     };
     if (members == 2) {
+        const auto start = std::chrono::steady_clock::now();
         helper.RunBoth(job);
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (waited * 3 > took) aloneFor = 30;
     } else {
         job(0);
     }
