@@ -819,7 +819,12 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
         for (int i = 0; i < n; ++i) {
             const int32_t kind = c.kind[i];
             if (kind == kLineShort) [[likely]] {
-                for (int j = 0; j < kRunPixels; ++j) Put(pixels + c.offset[j][i], argb);
+                static_assert(kRunPixels == 5, "one store per pixel below");
+                Put(pixels + c.offset[0][i], argb);
+                Put(pixels + c.offset[1][i], argb);
+                Put(pixels + c.offset[2][i], argb);
+                Put(pixels + c.offset[3][i], argb);
+                Put(pixels + c.offset[4][i], argb);
             } else if (kind == kLineOther) {
                 general(first + static_cast<std::size_t>(i));
             }
