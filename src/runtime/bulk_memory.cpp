@@ -24,8 +24,16 @@ struct Region {
     std::size_t live = 0;  // blocks not yet freed
 };
 
-std::mutex g_mutex;
-std::vector<Region> g_regions;  // the last one is the one being filled
+// The bookkeeping is never destroyed: arrays of static storage (the model's parts) free their
+// blocks while the program ends, and nothing orders their destructors after ours.
+struct Regions {
+    std::mutex mutex;
+    std::vector<Region> list;  // the last one is the one being filled
+};
+Regions& TheRegions() {
+    static Regions* const regions = new Regions;
+    return *regions;
+}
 
 Region* NewRegion(std::size_t atLeast) {
     const std::size_t size = std::max(kRegionSize, (atLeast + kHugePage - 1) / kHugePage * kHugePage);
@@ -42,8 +50,9 @@ Region* NewRegion(std::size_t atLeast) {
 #ifdef MADV_HUGEPAGE
     madvise(base, size, MADV_HUGEPAGE);  // a hint; without it the region is just ordinary pages
 #endif
-    g_regions.push_back({base, size, 0, 0});
-    return &g_regions.back();
+    std::vector<Region>& list = TheRegions().list;
+    list.push_back({base, size, 0, 0});
+    return &list.back();
 }
 
 }  // namespace
@@ -51,8 +60,9 @@ Region* NewRegion(std::size_t atLeast) {
 void* AllocateBulk(std::size_t bytes) {
     if (bytes < kBulkThreshold) return ::operator new(bytes);
     const std::size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
-    std::lock_guard lock(g_mutex);
-    Region* region = g_regions.empty() ? nullptr : &g_regions.back();
+    Regions& regions = TheRegions();
+    std::lock_guard lock(regions.mutex);
+    Region* region = regions.list.empty() ? nullptr : &regions.list.back();
     if (!region || region->size - region->used < rounded) region = NewRegion(rounded);
     if (!region) throw std::bad_alloc();
     void* const block = region->base + region->used;
@@ -67,13 +77,14 @@ void FreeBulk(void* block, std::size_t bytes) noexcept {
         ::operator delete(block);
         return;
     }
-    std::lock_guard lock(g_mutex);
+    Regions& regions = TheRegions();
+    std::lock_guard lock(regions.mutex);
     char* const address = static_cast<char*>(block);
-    for (auto it = g_regions.begin(); it != g_regions.end(); ++it) {
+    for (auto it = regions.list.begin(); it != regions.list.end(); ++it) {
         if (address < it->base || address >= it->base + it->size) continue;
         if (--it->live == 0) {
             munmap(it->base, it->size);
-            g_regions.erase(it);
+            regions.list.erase(it);
         }
         return;
     }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <vector>
@@ -125,4 +126,22 @@ TEST(BulkMemory, LargeBlocksAreDistinctAlignedAndReusableInAnyOrder) {
     Array small(10);  // below the threshold: from the ordinary heap
     small[9] = 1;
     EXPECT_EQ(small[9], 1u);
+}
+
+// A large array of static storage that still holds its block when the program ends, as the
+// model's parts do. It is defined in this file, ahead of the runtime library on the link line,
+// so it is destroyed after any static of that library.
+namespace {
+std::vector<std::uint64_t, trenn::BulkAllocator<std::uint64_t>> g_heldUntilExit;
+}
+
+// Freeing such a block while the program ends must find the region bookkeeping still there.
+// The sanitizer build shows a use after free as a failing exit status.
+TEST(BulkMemoryDeathTest, BlockHeldUntilTheProgramEndsIsFreedCleanly) {
+    EXPECT_EXIT(
+        {
+            g_heldUntilExit.assign(std::size_t{1} << 18, 5u);  // 2 MiB: from a region
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
