@@ -6,7 +6,8 @@
 #        trenn_step N/M "what"            a numbered step line
 #        trenn_install_packages PKG...    installs the missing ones
 #        trenn_build DIR [cmake args]     trenn_configure + trenn_compile
-#        trenn_configure DIR [cmake args] configures DIR (Ninja, Release)
+#        trenn_configure DIR [cmake args] configures DIR (Ninja, Release unless -DCMAKE_BUILD_TYPE=
+#                                         is among the arguments)
 #        trenn_compile DIR [target...]    builds DIR (every target when none is named)
 set -euo pipefail
 
@@ -14,13 +15,21 @@ TRENN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRENN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
 # What package.sh and the packaging tests need on top of the build.
 TRENN_PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils man-db groff-base python3)
+# What fuzz.sh needs: clang, and libFuzzer with clang's sanitizer run-time libraries, which
+# libclang-rt-dev brings for the default clang (libclang-rt-14-dev on Debian 12). The clang
+# packages merely recommend them, and recommendations are not installed here. The sanitizer
+# build with g++ needs nothing more: g++ brings libasan and libubsan along.
+TRENN_FUZZ_PACKAGES=(clang libclang-rt-dev)
 # Build jobs; defaults to every core.
 TRENN_JOBS="${TRENN_JOBS:-$(nproc)}"
 
 TRENN_CURRENT_STEP=""
+# A script started by another one's step (test.sh runs fuzz.sh) numbers its steps under that
+# one when TRENN_PARENT_STEP names it, e.g. "[6/6 2/3]".
 trenn_step() {
-    TRENN_CURRENT_STEP="[$1] $2"
-    printf '\n==> [%s] %s\n' "$1" "$2"
+    local number="${TRENN_PARENT_STEP:+$TRENN_PARENT_STEP }$1"
+    TRENN_CURRENT_STEP="[$number] $2"
+    printf '\n==> [%s] %s\n' "$number" "$2"
 }
 # A line under the current step.
 trenn_note() { printf '    %s\n' "$*"; }
@@ -72,7 +81,11 @@ trenn_install_packages() {
 trenn_configure() {
     local dir="$1"
     shift
-    trenn_note "cmake: $dir/ (Ninja, Release)${*:+ $*}"
+    local type=Release arg
+    for arg in "$@"; do
+        if [[ "$arg" == -DCMAKE_BUILD_TYPE=* ]]; then type=${arg#-DCMAKE_BUILD_TYPE=}; fi
+    done
+    trenn_note "cmake: $dir/ (Ninja, $type)${*:+ $*}"
     # Status lines are kept back unless configuring fails; warnings and errors (stderr) show.
     local log
     if ! log=$(cmake -S "$TRENN_ROOT" -B "$TRENN_ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@"); then
