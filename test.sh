@@ -46,11 +46,13 @@ trenn_step 6/6 "Fuzzing each target for $fuzz_seconds s (build-fuzz/)"
 # script and stays in fuzz/regressions/, where the core tests replay it from then on.
 fuzz_status=0
 TRENN_PARENT_STEP=6/6 "$TRENN_ROOT/fuzz.sh" "$fuzz_seconds" || fuzz_status=$?
+passed="All tests passed."
 if [ "$fuzz_status" -eq 2 ]; then
     trenn_note "Skipped: clang with libFuzzer is not available."
+    passed="All tests passed; fuzzing was skipped."
 elif [ "$fuzz_status" -ne 0 ]; then
     exit "$fuzz_status"
 fi
 
 TRENN_CURRENT_STEP=""
-printf '\n==> All tests passed.\n'
+printf '\n==> %s\n' "$passed"
