@@ -10,7 +10,19 @@
 namespace trenn {
 namespace {
 
+// Under AddressSanitizer every block comes from the ordinary heap, where overruns are caught.
+#if defined(__SANITIZE_ADDRESS__)
+#define TRENN_BULK_FROM_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TRENN_BULK_FROM_HEAP 1
+#endif
+#endif
+#ifdef TRENN_BULK_FROM_HEAP
+constexpr std::size_t kBulkThreshold = static_cast<std::size_t>(-1);
+#else
 constexpr std::size_t kBulkThreshold = std::size_t{1} << 20;
+#endif
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kRegionSize = std::size_t{64} << 20;
 constexpr std::size_t kAlignment = 64;

@@ -110,7 +110,7 @@ TEST(BulkMemory, LargeBlocksAreDistinctAlignedAndReusableInAnyOrder) {
     for (std::size_t i = 0; i < 40; ++i) {
         arrays.emplace_back((std::size_t{1} << 17) + i * 1000);  // 1 MiB and more each
         Array& a = arrays.back();
-        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % 64, 0u);
+        ASSERT_EQ(reinterpret_cast<std::uintptr_t>(a.data()) % alignof(std::max_align_t), 0u);
         for (const std::uint64_t v : a) ASSERT_EQ(v, 0u);
         for (std::size_t j = 0; j < a.size(); ++j) a[j] = i * 1000003 + j;
     }
