@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -101,7 +102,7 @@ TEST(Text, Windows1252HighHalf) {
     EXPECT_EQ(BytesToUtf8(std::string("a\x80\xE9", 3)), "a\xE2\x82\xAC\xC3\xA9");
 }
 
-// Large arrays come from shared regions: blocks must not overlap, must start 64-byte aligned,
+// Large arrays come from shared regions: blocks must not overlap, must be aligned for any type,
 // must read as zeros when value-initialised and must survive growth, copies and frees in any
 // order (a region is returned only when its last block goes).
 TEST(BulkMemory, LargeBlocksAreDistinctAlignedAndReusableInAnyOrder) {
