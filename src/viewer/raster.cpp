@@ -625,6 +625,8 @@ constexpr int kRunPixels = 5;
 // Lines set up per round: enough for the processor to overlap the rounds' long chains of
 // dependent steps, few enough that the results stay in the first-level cache.
 constexpr int kLineChunk = 256;
+// Lines tested together for lying wholly inside the picture.
+constexpr int kInnerGroup = 32;
 
 enum LineKind : int32_t {
     kLineShort = 0,    // at most kRunPixels pixels, all given by the offsets
@@ -651,7 +653,7 @@ inline int32_t BeyondOfFixed(int32_t fx, int32_t fy, int32_t rightFixed, int32_t
 // means the stroker clips nothing, so the walk is the same as for a line wholly inside; its
 // pixels outside the image are dropped.
 TRENN_VECTOR_CLONES
-void SetUpLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict from,
+void SetUpLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __restrict from,
                 const RasterPackedPoint* __restrict to, const int32_t* __restrict flags,
                 int32_t drawMask, int n, int32_t width, int32_t height, int32_t stride) {
     const int32_t rightFixed = width * 64 + kBeyondFixed;
@@ -719,11 +721,11 @@ void SetUpLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict fro
             anyInside |= inside[j];
         }
 #pragma GCC unroll 8
-        for (int j = 0; j < kRunPixels; ++j) c.offset[j][i] = select(inside[j], offsets[j], anchor);
+        for (int j = 0; j < kRunPixels; ++j) c.offset[j][base + i] = select(inside[j], offsets[j], anchor);
 
         const int32_t other = far | nearZero | mask(count > kRunPixels);
         const int32_t skipped = mask((flags[i] & drawMask) == 0) | culled | (~other & ~anyInside);
-        c.kind[i] = select(skipped, kLineSkipped, other & kLineOther);
+        c.kind[base + i] = select(skipped, kLineSkipped, other & kLineOther);
     }
 }
 
@@ -745,7 +747,7 @@ bool AllInner(const RasterPackedPoint* __restrict from, const RasterPackedPoint*
 
 // SetUpLines for a chunk that AllInner accepted: no far ends, no culling, no pixel outside.
 TRENN_VECTOR_CLONES
-void SetUpInnerLines(LineSetUp& __restrict c, const RasterPackedPoint* __restrict from,
+void SetUpInnerLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __restrict from,
                      const RasterPackedPoint* __restrict to, const int32_t* __restrict flags,
                      int32_t drawMask, int n, int32_t stride) {
     const auto mask = [](bool condition) { return -static_cast<int32_t>(condition); };
@@ -779,14 +781,14 @@ void SetUpInnerLines(LineSetUp& __restrict c, const RasterPackedPoint* __restric
         int32_t minor = run;
 #pragma GCC unroll 8
         for (int j = 0; j < kRunPixels; ++j) {
-            c.offset[j][i] = along + (minor >> 16) * minorStep;
+            c.offset[j][base + i] = along + (minor >> 16) * minorStep;
             const int32_t more = mask(j + 1 < count);
             along += majorStep & more;
             minor += inc & more;
         }
         const int32_t other = nearZero | mask(count > kRunPixels);
         const int32_t skipped = mask((flags[i] & drawMask) == 0);
-        c.kind[i] = select(skipped, kLineSkipped, other & kLineOther);
+        c.kind[base + i] = select(skipped, kLineSkipped, other & kLineOther);
     }
 }
 
@@ -809,12 +811,18 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
     std::uint32_t* const pixels = target.pixels;
     for (std::size_t first = 0; first < run.count; first += kLineChunk) {
         const int n = static_cast<int>(std::min<std::size_t>(kLineChunk, run.count - first));
-        if (AllInner(run.from + first, run.to + first, n, target.width, target.height)) {
-            SetUpInnerLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask,
-                            n, static_cast<int32_t>(target.stride));
-        } else {
-            SetUpLines(c, run.from + first, run.to + first, run.flags + first, run.drawMask, n,
-                       target.width, target.height, static_cast<int32_t>(target.stride));
+        // A model that fills the picture has lines on its sides in most chunks; deciding per
+        // group keeps the rest of the chunk on the short path.
+        for (int group = 0; group < n; group += kInnerGroup) {
+            const int m = std::min(kInnerGroup, n - group);
+            const std::size_t at = first + static_cast<std::size_t>(group);
+            if (AllInner(run.from + at, run.to + at, m, target.width, target.height)) {
+                SetUpInnerLines(c, group, run.from + at, run.to + at, run.flags + at, run.drawMask,
+                                m, static_cast<int32_t>(target.stride));
+            } else {
+                SetUpLines(c, group, run.from + at, run.to + at, run.flags + at, run.drawMask, m,
+                           target.width, target.height, static_cast<int32_t>(target.stride));
+            }
         }
         for (int i = 0; i < n; ++i) {
             const int32_t kind = c.kind[i];
