@@ -482,7 +482,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
     const int scale = std::max(1, scene.pixelScale);
     if (scale > 1) shifted.Resize(largest);
     // When the other core is busy, the helper reaches the barriers late and the redraw waits
-    // for it; after such a redraw the next ones are drawn alone for a while.
+    // for it; after a redraw that spent half its time so, the next ten are drawn alone.
     static int aloneFor = 0;
     const bool share = threads > 1 && scale == 1 && triangles >= kTrianglesForTwoThreads;
     const int members = share && aloneFor == 0 ? 2 : 1;
@@ -537,7 +537,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
         const auto start = std::chrono::steady_clock::now();
         helper.RunBoth(job);
         const auto took = std::chrono::steady_clock::now() - start;
-        if (waited * 3 > took) aloneFor = 30;
+        if (waited * 2 > took) aloneFor = 10;
     } else {
         job(0);
     }
