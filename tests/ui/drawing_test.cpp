@@ -297,7 +297,7 @@ TEST_F(Drawing, OneTriangleOnTheLastVerticesOfSeven) {
 }
 
 TEST_F(Drawing, PartsInListOrderOnlyTheChecked) {
-    // Part 2's vertex lies on part 0's bottom edge; part 1 lies apart and stays unchecked.
+    // The vertex of part 2 lies on part 0's bottom edge; part 1 lies apart and stays unchecked.
     std::vector<MeshPart> parts = {
         Part({{-100.0f, -60.0f}, {100.0f, -60.0f}, {-100.0f, 60.0f}}, {0, 1, 2}),
         Part({{120.0f, 100.0f}, {170.0f, 100.0f}, {150.0f, 140.0f}}, {0, 1, 2}),

@@ -138,9 +138,9 @@ TEST(ReferenceMatch, ShortLinesAlongTheSides) {
     for (int p = 0; p < 3; ++p) {
         MeshPart part;
         for (int v = 0; v < 3000; ++v) {
-            // Part 0 reaches past the sides. Part 1 keeps every end between a pixel in from
+            // The first part reaches past the sides. The second keeps every end between a pixel in from
             // the left and top and two pixels in from the right and bottom, the bounds
-            // included; part 2 lets the ends reach the right and bottom sides.
+            // included; the third lets the ends reach the right and bottom sides.
             const int steps = sixtyFourths(random);
             const int lowest = p == 0 ? -64 : 64;
             const int lowestFar = p == 0 ? -64 : p == 1 ? 128 : 0;
