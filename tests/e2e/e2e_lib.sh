@@ -170,3 +170,27 @@ count() {
         awk -v hex="$2" '$0 ~ " " hex " " { sub(":", "", $1); print $1; found = 1 } END { if (!found) print 0 }'
 }
 differing() { compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1; }
+
+# ---- the picture area on the screen ----------------------------------------------------------
+
+# grab_picture OUT: the inside of the picture area as it is on the screen now, for the window
+# at (wx, wy) drawn at screen scale k (1 when unset).
+grab_picture() {
+    local s=${k:-1}
+    import -window root "$work/screen.png" &&
+        convert "$work/screen.png" -crop "$((395 * s))x$((346 * s))+$((wx + 135 * s))+$((wy + 6 * s))" +repage "$1"
+}
+
+# wait_picture OUT CHECK...: grabs until CHECK (a command, given OUT last) succeeds.
+wait_picture() {
+    local out=$1 deadline=$((SECONDS + kWait))
+    shift
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        grab_picture "$out" && "$@" "$out" && return 0
+        sleep 0.2
+    done
+    return 1
+}
+has_blue() { [ "$(count "$1" '#0000FF')" -gt 0 ]; }
+differs_from() { [ "$(differing "$1" "$2")" != 0 ]; }
+same_as() { [ "$(differing "$1" "$2")" = 0 ]; }

@@ -17,26 +17,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/e2e_lib.sh"
 
 # ---- helpers -------------------------------------------------------------------------------
 
-# grab OUT: the inside of the picture area as it is on the screen now.
-grab() {
-    import -window root "$work/screen.png" &&
-        convert "$work/screen.png" -crop "395x346+$((wx + 135))+$((wy + 6))" +repage "$1"
-}
-
-# wait_picture OUT CHECK...: grabs until CHECK (a command, given OUT last) succeeds.
-wait_picture() {
-    local out=$1 deadline=$((SECONDS + kWait))
-    shift
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        grab "$out" && "$@" "$out" && return 0
-        sleep 0.2
-    done
-    return 1
-}
 blank() { [ "$(colours "$1")" -eq 1 ] && [ "$(count "$1" '#FFFFFF')" -gt 0 ]; }
-has_blue() { [ "$(count "$1" '#0000FF')" -gt 0 ]; }
-differs_from() { [ "$(differing "$1" "$2")" != 0 ]; }
-same_as() { [ "$(differing "$1" "$2")" = 0 ]; }
 
 # like_inspect PICTURE OPTIONS...: the screen shows what trenn-inspect --render draws.
 like_inspect() {

@@ -60,23 +60,6 @@ masks() {
 # outside MASK AREA: pixels of MASK not covered by AREA.
 outside() { convert "$1" "$2" -compose Minus_Src -composite -format '%[fx:round(mean*w*h)]' info:; }
 
-# grab_picture OUT: the inside of the picture area at scale k, as it is on the screen now.
-grab_picture() {
-    import -window root "$work/screen.png" &&
-        convert "$work/screen.png" -crop "$((395 * k))x$((346 * k))+$((wx + 135 * k))+$((wy + 6 * k))" +repage "$1"
-}
-has_blue() { [ "$(count "$1" '#0000FF')" -gt 0 ]; }
-wait_picture() {
-    local out=$1 deadline=$((SECONDS + kWait))
-    shift
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        grab_picture "$out" && "$@" "$out" && return 0
-        sleep 0.2
-    done
-    return 1
-}
-differs_from() { [ "$(differing "$1" "$2")" != 0 ]; }
-same_as() { [ "$(differing "$1" "$2")" = 0 ]; }
 
 # view K: trenn at QT_SCALE_FACTOR=K opens torus.o and ticks its second part. Leaves the
 # dialog's and the window's geometry in dialog_K and window_K ("x y w h"), the window as
