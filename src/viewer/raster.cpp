@@ -649,6 +649,45 @@ inline int32_t BeyondOfFixed(int32_t fx, int32_t fy, int32_t rightFixed, int32_t
            static_cast<int32_t>(fy > bottomFixed) * kBeyondBottom;
 }
 
+// StrokeInner's set-up of one line's walk in mask arithmetic, shared by the vectorised set-ups.
+// Always inlined: a call would stop the loops around it from vectorising.
+struct ShortRun {
+    int32_t steep;     // all ones when y is the major axis
+    int32_t nearZero;  // all ones when both spans are below 1/64 pixel
+    int32_t inc;       // minor step per pixel, 16.16
+    int32_t major;     // first pixel along the major axis
+    int32_t count;     // pixels along the major axis
+    int32_t run;       // minor position of the first pixel, 16.16
+};
+
+[[gnu::always_inline]] inline ShortRun SetUpShortRun(int32_t ax, int32_t ay, int32_t bx,
+                                                     int32_t by) {
+    const auto mask = [](bool condition) { return -static_cast<int32_t>(condition); };
+    const auto select = [](int32_t m, int32_t a, int32_t b) { return (a & m) | (b & ~m); };
+    const int32_t dx = bx - ax;
+    const int32_t dy = by - ay;
+    const int32_t steep = mask(std::abs(dx) < std::abs(dy));
+    const int32_t a1 = select(steep, ay, ax), a2 = select(steep, by, bx);
+    const int32_t b1 = select(steep, ax, ay), b2 = select(steep, bx, by);
+    const int32_t reversed = mask(a1 > a2);
+    const int32_t m1 = select(reversed, a2, a1), m2 = select(reversed, a1, a2);
+    const int32_t n1 = select(reversed, b2, b1), n2 = select(reversed, b1, b2);
+    const int32_t span = m2 - m1;
+    const int32_t nearZero = mask((static_cast<std::uint32_t>(dx + 1) <= 2u) &
+                                  (static_cast<std::uint32_t>(dy + 1) <= 2u));
+    // Single precision gives the truncated quotient exactly for spans below 512: the
+    // quotient is at most 2^16, so it is rounded by at most 2^-9, and unless it is a whole
+    // number it lies at least 1/span from one. A short run spans at most 319.
+    const int32_t inc = static_cast<int32_t>(static_cast<float>(n2 - n1) * 65536.0f /
+                                             static_cast<float>(span | (span == 0)));
+    const int32_t bias = mask(inc > 0) & kHalfPixel;
+    const int32_t major = m1 >> kFracBits;
+    const int32_t count = ((m2 + 2 * kHalfPixel) >> kFracBits) - major;
+    const int32_t run =
+        n1 * 1024 - (inc >> 1) + (((major * 64 + bias - (m1 - kHalfPixel)) * inc) >> kFracBits);
+    return {steep, nearZero, inc, major, count, run};
+}
+
 // StrokeFixed's walk for the short lines of a chunk, vectorised. Both ends near the image
 // means the stroker clips nothing, so the walk is the same as for a line wholly inside; its
 // pixels outside the image are dropped.
@@ -673,27 +712,9 @@ void SetUpLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __re
         const int32_t beyondB = select(farB, rawBy, BeyondOfFixed(bx, by, rightFixed, bottomFixed));
         const int32_t culled = mask((beyondA & beyondB) != 0);
 
-        const int32_t dx = bx - ax;
-        const int32_t dy = by - ay;
-        const int32_t steep = mask(std::abs(dx) < std::abs(dy));
-        const int32_t a1 = select(steep, ay, ax), a2 = select(steep, by, bx);
-        const int32_t b1 = select(steep, ax, ay), b2 = select(steep, bx, by);
-        const int32_t reversed = mask(a1 > a2);
-        const int32_t m1 = select(reversed, a2, a1), m2 = select(reversed, a1, a2);
-        const int32_t n1 = select(reversed, b2, b1), n2 = select(reversed, b1, b2);
-        const int32_t span = m2 - m1;
-        const int32_t nearZero = mask((static_cast<std::uint32_t>(dx + 1) <= 2u) &
-                                      (static_cast<std::uint32_t>(dy + 1) <= 2u));
-        // Single precision gives the truncated quotient exactly for spans below 512: the
-        // quotient is at most 2^16, so it is rounded by at most 2^-9, and unless it is a whole
-        // number it lies at least 1/span from one. A short run spans at most 319.
-        const int32_t inc = static_cast<int32_t>(static_cast<float>(n2 - n1) * 65536.0f /
-                                                 static_cast<float>(span | (span == 0)));
-        const int32_t bias = mask(inc > 0) & kHalfPixel;
-        const int32_t major = m1 >> kFracBits;
-        const int32_t count = ((m2 + 2 * kHalfPixel) >> kFracBits) - major;
-        const int32_t run =
-            n1 * 1024 - (inc >> 1) + (((major * 64 + bias - (m1 - kHalfPixel)) * inc) >> kFracBits);
+        const ShortRun walk = SetUpShortRun(ax, ay, bx, by);
+        const int32_t steep = walk.steep, nearZero = walk.nearZero, inc = walk.inc;
+        const int32_t major = walk.major, count = walk.count, run = walk.run;
 
         // The pixels, walking on; past the last one the walk stands still.
         int32_t offsets[kRunPixels];
@@ -755,25 +776,9 @@ void SetUpInnerLines(LineSetUp& __restrict c, int base, const RasterPackedPoint*
     for (int i = 0; i < n; ++i) {
         const int32_t ax = from[i].x, ay = from[i].y;
         const int32_t bx = to[i].x, by = to[i].y;
-        const int32_t dx = bx - ax;
-        const int32_t dy = by - ay;
-        const int32_t steep = mask(std::abs(dx) < std::abs(dy));
-        const int32_t a1 = select(steep, ay, ax), a2 = select(steep, by, bx);
-        const int32_t b1 = select(steep, ax, ay), b2 = select(steep, bx, by);
-        const int32_t reversed = mask(a1 > a2);
-        const int32_t m1 = select(reversed, a2, a1), m2 = select(reversed, a1, a2);
-        const int32_t n1 = select(reversed, b2, b1), n2 = select(reversed, b1, b2);
-        const int32_t span = m2 - m1;
-        const int32_t nearZero = mask((static_cast<std::uint32_t>(dx + 1) <= 2u) &
-                                      (static_cast<std::uint32_t>(dy + 1) <= 2u));
-        // Exact truncated quotient in single precision: see SetUpLines.
-        const int32_t inc = static_cast<int32_t>(static_cast<float>(n2 - n1) * 65536.0f /
-                                                 static_cast<float>(span | (span == 0)));
-        const int32_t bias = mask(inc > 0) & kHalfPixel;
-        const int32_t major = m1 >> kFracBits;
-        const int32_t count = ((m2 + 2 * kHalfPixel) >> kFracBits) - major;
-        const int32_t run =
-            n1 * 1024 - (inc >> 1) + (((major * 64 + bias - (m1 - kHalfPixel)) * inc) >> kFracBits);
+        const ShortRun walk = SetUpShortRun(ax, ay, bx, by);
+        const int32_t steep = walk.steep, nearZero = walk.nearZero, inc = walk.inc;
+        const int32_t major = walk.major, count = walk.count, run = walk.run;
         // Pixel offsets: a step along the major axis and the minor position's whole part.
         const int32_t majorStep = select(steep, stride, 1);
         const int32_t minorStep = select(steep, 1, stride);
