@@ -243,7 +243,7 @@ float ComputeViewExtent() {
     RequireInt16UpperBound(static_cast<std::int64_t>(g_parts.size()) - 1, "part list");
     float extent = 0.0f;
     for (std::size_t k = 0; k < g_parts.size(); ++k) {
-        const VertexArray& vertices = g_parts[k].vertices;
+        const VertexList& vertices = g_parts[k].vertices;
         RequireInt16UpperBound(static_cast<std::int64_t>(vertices.size()) - 1, "vertex array");
         for (std::size_t j = 0; j < vertices.size(); ++j) {
             for (const float coordinate : {vertices[j].x, vertices[j].y, vertices[j].z}) {

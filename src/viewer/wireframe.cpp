@@ -88,24 +88,37 @@ inline bool IsFaulted(RasterPackedPoint p) {
     return p.x == kFaultedPoint.x && p.y == kFaultedPoint.y;
 }
 
+// A part's coordinates, x of every vertex, then y, then z: what turning reads, without the
+// rest of the 40-byte records, which would stream through the caches on every redraw.
+struct PartPositions {
+    std::vector<float> coordinates;
+    std::size_t count = 0;
+
+    void Collect(const VertexList& vertices) {
+        count = vertices.size();
+        coordinates.resize(3 * count);
+        for (std::size_t i = 0; i < count; ++i) {
+            coordinates[i] = vertices[i].x;
+            coordinates[count + i] = vertices[i].y;
+            coordinates[2 * count + i] = vertices[i].z;
+        }
+    }
+    const float* X() const { return coordinates.data(); }
+    const float* Y() const { return coordinates.data() + count; }
+    const float* Z() const { return coordinates.data() + 2 * count; }
+};
+
 // Turns vertices [first, last) of the part, prepares them and draws their dots.
 // Returns how many faulted.
-std::size_t TurnAndDot(const MeshPart& part, std::size_t first, std::size_t last,
+std::size_t TurnAndDot(const PartPositions& positions, std::size_t first, std::size_t last,
                        const RotationCoefficients& turn, const ViewMapping& mapping,
                        const RasterTarget& target, int dotWidth, VertexArrays& v) {
     std::size_t faulted = 0;
-    float xs[kVertexBlock], ys[kVertexBlock], zs[kVertexBlock];
-    const MeshVertex* const records = part.vertices.data();
-    const std::size_t end = part.vertices.size();
     for (std::size_t start = first; start < last; start += kVertexBlock) {
         const std::size_t n = std::min(kVertexBlock, last - start);
-        for (std::size_t i = 0; i < n; ++i) {
-            // The records stream from memory; the hardware alone fetches them too late.
-            __builtin_prefetch(records + std::min(start + i + 48, end - 1));
-            xs[i] = records[start + i].x;
-            ys[i] = records[start + i].y;
-            zs[i] = records[start + i].z;
-        }
+        const float* const xs = positions.X() + start;
+        const float* const ys = positions.Y() + start;
+        const float* const zs = positions.Z() + start;
         double* const x = v.x.data() + start;
         double* const y = v.y.data() + start;
         RasterPackedPoint* const packed = v.packed.data() + start;
@@ -288,24 +301,31 @@ void CollectEdges(const MeshPart& part, PartEdges& edges) {
     }
 }
 
-// Edge lists of the parts drawn lately, by index list. A list that was not drawn in the last
-// redraw is dropped, so the cache holds at most what one picture needs.
-class EdgeCache {
+// What a redraw works out once per part: its edge list and its coordinates.
+struct PartWork {
+    PartEdges edges;
+    PartPositions positions;
+};
+
+// The work of the parts drawn lately, by index list and vertex list. A part that was not drawn
+// in the last redraw is dropped, so the cache holds at most what one picture needs.
+class PartCache {
 public:
-    const PartEdges& For(const MeshPart& part) {
+    const PartWork& For(const MeshPart& part) {
         const Key key{part.indices.Id(), part.indices.Count(), part.indices.Stored().size(),
-                      part.vertices.size()};
+                      part.vertices.Id(), part.vertices.size()};
         for (Entry& entry : entries_) {
             if (entry.key == key) {
                 entry.used = redraw_;
-                return entry.edges;
+                return entry.work;
             }
         }
         Entry& entry = entries_.emplace_back();
         entry.key = key;
         entry.used = redraw_;
-        CollectEdges(part, entry.edges);
-        return entry.edges;
+        CollectEdges(part, entry.work.edges);
+        entry.work.positions.Collect(part.vertices);
+        return entry.work;
     }
 
     // Called once per redraw, before the parts are looked up.
@@ -319,13 +339,14 @@ private:
         std::uint64_t id;
         std::int32_t count;
         std::size_t stored;
+        std::uint64_t vertexId;
         std::size_t vertices;
         bool operator==(const Key&) const = default;
     };
     struct Entry {
         Key key;
         std::uint64_t used = 0;
-        PartEdges edges;
+        PartWork work;
     };
     std::deque<Entry> entries_;  // references handed out stay valid while entries are added
     std::uint64_t redraw_ = 0;
@@ -453,7 +474,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
     if (!scene.parts) return;
     // One redraw at a time: the caches and the helper thread are shared.
     static std::mutex drawing;
-    static EdgeCache cache;
+    static PartCache cache;
     static VertexArrays vertices;
     static VertexArrays shifted;  // for thick pens
     static StripArrays strips[2];
@@ -464,7 +485,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
     const std::size_t listed = std::min(scene.checked.size(), scene.parts->size());
     struct Drawn {
         const MeshPart* part;
-        const PartEdges* edges;
+        const PartWork* work;
     };
     std::vector<Drawn> drawn;
     std::int64_t triangles = 0;
@@ -502,7 +523,7 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
             const MeshPart& part = *d.part;
             const std::size_t vertexCount = part.vertices.size();
             faulted[member].store(
-                TurnAndDot(part, Share(vertexCount, member, members),
+                TurnAndDot(d.work->positions, Share(vertexCount, member, members),
                            Share(vertexCount, member + 1, members), turn, scene.mapping, target,
                            kDotWidth * scale, vertices),
                 std::memory_order_relaxed);
@@ -518,8 +539,8 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
                     points = &shifted;
                 }
                 if (!anyFaulted) {
-                    const std::size_t edgeCount = d.edges->size();
-                    DrawEdges(*d.edges, Share(edgeCount, member, members),
+                    const std::size_t edgeCount = d.work->edges.size();
+                    DrawEdges(d.work->edges, Share(edgeCount, member, members),
                               Share(edgeCount, member + 1, members), target, *points, strip);
                 } else if (member == 0) {
                     // Faulted vertices drop whole triangles, so the shared-edge list no longer

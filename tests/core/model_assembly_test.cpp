@@ -263,3 +263,30 @@ TEST_F(ModelAssembly, FailureNamesThePartAndWhy) {
                   "of the data (0x1f0 bytes)");
     }
 }
+
+// The drawing keeps per-part work under these ids, so a change must never keep an old id.
+TEST(ContentIds, VertexListRenewsItsIdOnEveryChange) {
+    VertexList vertices;
+    vertices.resize(3);
+    const std::uint64_t filled = vertices.Id();
+    EXPECT_NE(filled, VertexList().Id());
+
+    const VertexList& reader = vertices;
+    EXPECT_EQ(reader[1].x, 0.0f);
+    EXPECT_EQ(reader.data()->y, 0.0f);
+    EXPECT_EQ(vertices.Id(), filled) << "reading must keep the id";
+
+    const VertexList copy = vertices;
+    EXPECT_EQ(copy.Id(), filled) << "a copy holds the same records";
+
+    vertices[1].x = 2.0f;
+    const std::uint64_t edited = vertices.Id();
+    EXPECT_NE(edited, filled);
+    EXPECT_EQ(copy.Id(), filled);
+    for (MeshVertex& v : vertices) v.z = 1.0f;
+    EXPECT_NE(vertices.Id(), edited);
+
+    const IndexList a(3, {0, 1, 2}), b(3, {0, 1, 2});
+    EXPECT_NE(a.Id(), b.Id()) << "lists made apart";
+    EXPECT_NE(a.Id(), edited);
+}
