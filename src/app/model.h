@@ -19,9 +19,6 @@ struct MeshVertex {
 };
 static_assert(sizeof(MeshVertex) == 40, "vertex records are read straight from the file");
 
-// A part's vertex records. Large models hold hundreds of megabytes of them, read in one go.
-using VertexArray = std::vector<MeshVertex, BulkAllocator<MeshVertex>>;
-
 namespace detail {
 inline std::uint64_t NextContentId() {
     static std::atomic<std::uint64_t> next{1};
@@ -29,50 +26,62 @@ inline std::uint64_t NextContentId() {
 }
 }  // namespace detail
 
-// A part's vertex records with an id that names their contents, so that the drawing may keep
+// A part's vertex records, with an id that names their contents so that the drawing may keep
 // what it works out from them between redraws. Reading goes through the const members; every
 // non-const member gives the list a new id first, so records changed through it (or through a
 // reference it handed out, before the next redraw) are never mistaken for the old ones.
+// Large models hold hundreds of megabytes of records, so they live in bulk memory.
 class VertexList {
 public:
     using value_type = MeshVertex;
     using size_type = std::size_t;
-    using iterator = VertexArray::iterator;
-    using const_iterator = VertexArray::const_iterator;
+    using iterator = MeshVertex*;
+    using const_iterator = const MeshVertex*;
 
     VertexList() = default;
-    VertexList(const VertexList& other) = default;  // same records, same id
-    VertexList(VertexList&& other) noexcept = default;
-    VertexList& operator=(const VertexList& other) = default;
-    VertexList& operator=(VertexList&& other) noexcept = default;
+    VertexList(const VertexList& other);  // same records, same id
+    VertexList(VertexList&& other) noexcept;
+    VertexList& operator=(VertexList other) noexcept;
+    ~VertexList();
 
-    std::size_t size() const { return records_.size(); }
-    bool empty() const { return records_.empty(); }
-    const MeshVertex* data() const { return records_.data(); }
+    // `count` records for the caller to overwrite entirely before any is read. Loading reads
+    // its records straight into these; clearing them first cost as long as the read.
+    static VertexList ForFilling(std::size_t count);
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const MeshVertex* data() const { return records_; }
     const MeshVertex& operator[](std::size_t i) const { return records_[i]; }
-    const MeshVertex& at(std::size_t i) const { return records_.at(i); }
-    const_iterator begin() const { return records_.begin(); }
-    const_iterator end() const { return records_.end(); }
+    const MeshVertex& at(std::size_t i) const;
+    const_iterator begin() const { return records_; }
+    const_iterator end() const { return records_ + size_; }
     std::uint64_t Id() const { return id_; }
 
-    MeshVertex* data() { return Edit().data(); }
+    MeshVertex* data() { return Edit(); }
     MeshVertex& operator[](std::size_t i) { return Edit()[i]; }
-    MeshVertex& at(std::size_t i) { return Edit().at(i); }
-    iterator begin() { return Edit().begin(); }
-    iterator end() { return Edit().end(); }
-    void push_back(const MeshVertex& v) { Edit().push_back(v); }
-    void resize(std::size_t count) { Edit().resize(count); }
-    void reserve(std::size_t count) { Edit().reserve(count); }
-    void assign(std::size_t count, const MeshVertex& v) { Edit().assign(count, v); }
-    void clear() { Edit().clear(); }
+    MeshVertex& at(std::size_t i);
+    iterator begin() { return Edit(); }
+    iterator end() { return Edit() + size_; }
+    void push_back(const MeshVertex& v);
+    void resize(std::size_t count);  // new records are zeros
+    void reserve(std::size_t count);
+    void assign(std::size_t count, const MeshVertex& v);
+    void clear() {
+        Edit();
+        size_ = 0;
+    }
 
 private:
-    VertexArray& Edit() {
+    MeshVertex* Edit() {
         id_ = detail::NextContentId();
         return records_;
     }
+    void Reallocate(std::size_t capacity);
+    void Grow(std::size_t needed);
 
-    VertexArray records_;
+    MeshVertex* records_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
     std::uint64_t id_ = 0;  // the empty list
 };
 
@@ -80,9 +89,14 @@ private:
 // counted but not stored, so a huge count in a small file costs nothing.
 class IndexList {
 public:
+    // Large lists live in bulk memory, like vertex records.
+    using Entries = std::vector<std::int16_t, BulkAllocator<std::int16_t>>;
+
     IndexList() = default;
-    IndexList(std::int32_t count, std::vector<std::int16_t> stored)
+    IndexList(std::int32_t count, Entries stored)
         : count_(count), stored_(std::move(stored)), id_(NextId()) {}
+    IndexList(std::int32_t count, std::span<const std::int16_t> stored)
+        : IndexList(count, Entries(stored.begin(), stored.end())) {}
 
     std::int32_t Count() const { return count_; }
     // The leading entries that came from the file; every later entry is 0.
@@ -101,7 +115,7 @@ private:
     static std::uint64_t NextId() { return detail::NextContentId(); }
 
     std::int32_t count_ = 0;
-    std::vector<std::int16_t> stored_;
+    Entries stored_;
     std::uint64_t id_ = 0;  // the empty list
 };
 

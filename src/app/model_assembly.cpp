@@ -136,9 +136,9 @@ private:
 // The index entries from `start` on that the file holds, `length` bytes at most. A scratch
 // file can be 2 GiB long and nearly all hole: entries in holes are zeros like those past the
 // end, so the list stops after the last block that holds data rather than at the end.
-std::vector<std::int16_t> ReadStoredIndices(const BinaryFile& scratch, std::uint64_t start,
-                                            std::uint64_t length) {
-    std::vector<std::int16_t> stored;
+IndexList::Entries ReadStoredIndices(const BinaryFile& scratch, std::uint64_t start,
+                                    std::uint64_t length) {
+    IndexList::Entries stored;
     const std::uint64_t end = start + length;
     std::uint64_t position = start;
     while (position < end) {
@@ -213,9 +213,11 @@ void ReadPart(const BinaryFile& scratch, MarkerSearch& markers, std::size_t k) {
             Fail("vertex count " + std::to_string(vertexCount) + " is above 32768" + at);
         }
         RequireOffset(vertexOffset, ("vertex data offset" + at).c_str());
-        part.vertices.assign(static_cast<std::size_t>(vertexCount), MeshVertex{});
-        scratch.ReadAt(static_cast<std::uint64_t>(vertexOffset), part.vertices.data(),
-                       part.vertices.size() * sizeof(MeshVertex));
+        // ReadAt writes every byte: what lies past the end of the file reads as zeros.
+        VertexList vertices = VertexList::ForFilling(static_cast<std::size_t>(vertexCount));
+        scratch.ReadAt(static_cast<std::uint64_t>(vertexOffset), vertices.data(),
+                       vertices.size() * sizeof(MeshVertex));
+        part.vertices = std::move(vertices);
 
         if (indexCount < 1) Fail("index count " + std::to_string(indexCount) + " is below 1" + at);
         RequireOffset(indexOffset, ("index data offset" + at).c_str());

@@ -21,7 +21,7 @@ namespace {
 #ifdef TRENN_BULK_FROM_HEAP
 constexpr std::size_t kBulkThreshold = static_cast<std::size_t>(-1);
 #else
-constexpr std::size_t kBulkThreshold = std::size_t{1} << 20;
+constexpr std::size_t kBulkThreshold = std::size_t{64} << 10;
 #endif
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kRegionSize = std::size_t{64} << 20;

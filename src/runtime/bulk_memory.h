@@ -1,10 +1,10 @@
 #pragma once
 
-// Memory for large arrays that are filled once and then only read, such as vertex arrays.
-// Blocks of a megabyte or more come out of big regions backed by huge pages where the system
-// offers them: filling a quarter gigabyte of 4 KiB pages costs a page fault every 4 KiB, which
-// made loading large models several times slower than reading them. Smaller blocks come from
-// the ordinary heap.
+// Memory for large arrays that are filled once and then only read, such as vertex arrays and
+// index lists. Blocks of 64 KiB or more come out of big regions backed by huge pages where the
+// system offers them: filling a quarter gigabyte of 4 KiB pages costs a page fault every 4 KiB,
+// which made loading large models several times slower than reading them. Smaller blocks come
+// from the ordinary heap.
 
 #include <cstddef>
 #include <new>
