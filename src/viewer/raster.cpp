@@ -750,20 +750,25 @@ void SetUpLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __re
     }
 }
 
-// Whether every end in the chunk lies at least a pixel inside the image, where no pixel of a
-// line can fall outside it (see IsInner). Far points hold kRasterFar and fail the test.
+// Per group of kInnerGroup lines (the last may be shorter): whether every end lies at least a
+// pixel inside the image, where no pixel of a line can fall outside it (see IsInner). Far
+// points hold kRasterFar and fail the test.
 TRENN_VECTOR_CLONES
-bool AllInner(const RasterPackedPoint* __restrict from, const RasterPackedPoint* __restrict to,
-              int n, int32_t width, int32_t height) {
+void FindInnerGroups(const RasterPackedPoint* __restrict from,
+                     const RasterPackedPoint* __restrict to, int n, int32_t width,
+                     int32_t height, bool* __restrict inner) {
     const int32_t right = (width - 2) * 64, bottom = (height - 2) * 64;
-    int32_t outside = 0;
-    for (int i = 0; i < n; ++i) {
-        outside |= static_cast<int32_t>(from[i].x < 64) | static_cast<int32_t>(from[i].x > right) |
-                   static_cast<int32_t>(from[i].y < 64) | static_cast<int32_t>(from[i].y > bottom) |
-                   static_cast<int32_t>(to[i].x < 64) | static_cast<int32_t>(to[i].x > right) |
-                   static_cast<int32_t>(to[i].y < 64) | static_cast<int32_t>(to[i].y > bottom);
+    for (int group = 0; group < n; group += kInnerGroup) {
+        const int end = std::min(n, group + kInnerGroup);
+        int32_t outside = 0;
+        for (int i = group; i < end; ++i) {
+            outside |= static_cast<int32_t>(from[i].x < 64) | static_cast<int32_t>(from[i].x > right) |
+                       static_cast<int32_t>(from[i].y < 64) | static_cast<int32_t>(from[i].y > bottom) |
+                       static_cast<int32_t>(to[i].x < 64) | static_cast<int32_t>(to[i].x > right) |
+                       static_cast<int32_t>(to[i].y < 64) | static_cast<int32_t>(to[i].y > bottom);
+        }
+        inner[group / kInnerGroup] = outside == 0;
     }
-    return outside == 0;
 }
 
 // SetUpLines for a chunk that AllInner accepted: no far ends, no culling, no pixel outside.
@@ -817,17 +822,25 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
     for (std::size_t first = 0; first < run.count; first += kLineChunk) {
         const int n = static_cast<int>(std::min<std::size_t>(kLineChunk, run.count - first));
         // A model that fills the picture has lines on its sides in most chunks; deciding per
-        // group keeps the rest of the chunk on the short path.
-        for (int group = 0; group < n; group += kInnerGroup) {
-            const int m = std::min(kInnerGroup, n - group);
-            const std::size_t at = first + static_cast<std::size_t>(group);
-            if (AllInner(run.from + at, run.to + at, m, target.width, target.height)) {
-                SetUpInnerLines(c, group, run.from + at, run.to + at, run.flags + at, run.drawMask,
+        // group keeps the rest of the chunk on the short path. Neighbouring groups that take
+        // the same path are set up in one call, whose loop then runs long enough to pay.
+        bool inner[kLineChunk / kInnerGroup];
+        const int groups = (n + kInnerGroup - 1) / kInnerGroup;
+        FindInnerGroups(run.from + first, run.to + first, n, target.width, target.height, inner);
+        for (int g = 0; g < groups;) {
+            int end = g + 1;
+            while (end < groups && inner[end] == inner[g]) ++end;
+            const int base = g * kInnerGroup;
+            const int m = std::min(end * kInnerGroup, n) - base;
+            const std::size_t at = first + static_cast<std::size_t>(base);
+            if (inner[g]) {
+                SetUpInnerLines(c, base, run.from + at, run.to + at, run.flags + at, run.drawMask,
                                 m, static_cast<int32_t>(target.stride));
             } else {
-                SetUpLines(c, group, run.from + at, run.to + at, run.flags + at, run.drawMask, m,
+                SetUpLines(c, base, run.from + at, run.to + at, run.flags + at, run.drawMask, m,
                            target.width, target.height, static_cast<int32_t>(target.stride));
             }
+            g = end;
         }
         for (int i = 0; i < n; ++i) {
             const int32_t kind = c.kind[i];
