@@ -752,22 +752,32 @@ void SetUpLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __re
 
 // Per group of kInnerGroup lines (the last may be shorter): whether every end lies at least a
 // pixel inside the image, where no pixel of a line can fall outside it (see IsInner). Far
-// points hold kRasterFar and fail the test.
+// points hold kRasterFar and fail the test. One flat pass over the lines, then one per group:
+// a loop per group was too short to vectorise well.
 TRENN_VECTOR_CLONES
 void FindInnerGroups(const RasterPackedPoint* __restrict from,
                      const RasterPackedPoint* __restrict to, int n, int32_t width,
                      int32_t height, bool* __restrict inner) {
-    const int32_t right = (width - 2) * 64, bottom = (height - 2) * 64;
-    for (int group = 0; group < n; group += kInnerGroup) {
-        const int end = std::min(n, group + kInnerGroup);
-        int32_t outside = 0;
-        for (int i = group; i < end; ++i) {
-            outside |= static_cast<int32_t>(from[i].x < 64) | static_cast<int32_t>(from[i].x > right) |
-                       static_cast<int32_t>(from[i].y < 64) | static_cast<int32_t>(from[i].y > bottom) |
-                       static_cast<int32_t>(to[i].x < 64) | static_cast<int32_t>(to[i].x > right) |
-                       static_cast<int32_t>(to[i].y < 64) | static_cast<int32_t>(to[i].y > bottom);
-        }
-        inner[group / kInnerGroup] = outside == 0;
+    if (width < 3 || height < 3) {  // no point is a pixel inside
+        for (int group = 0; group * kInnerGroup < n; ++group) inner[group] = false;
+        return;
+    }
+    // 64 <= v <= (side - 2) * 64, as one unsigned comparison.
+    const auto spanX = static_cast<uint32_t>(width - 3) * 64u;
+    const auto spanY = static_cast<uint32_t>(height - 3) * 64u;
+    const auto beyond = [](int32_t v, uint32_t span) {
+        return static_cast<int32_t>(static_cast<uint32_t>(v) - 64u > span);
+    };
+    alignas(64) int32_t outside[kLineChunk];
+    for (int i = 0; i < n; ++i) {
+        outside[i] = beyond(from[i].x, spanX) | beyond(from[i].y, spanY) |
+                     beyond(to[i].x, spanX) | beyond(to[i].y, spanY);
+    }
+    for (int i = n; i < (n + kInnerGroup - 1) / kInnerGroup * kInnerGroup; ++i) outside[i] = 0;
+    for (int group = 0; group * kInnerGroup < n; ++group) {
+        int32_t any = 0;
+        for (int j = 0; j < kInnerGroup; ++j) any |= outside[group * kInnerGroup + j];
+        inner[group] = any == 0;
     }
 }
 
