@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -468,9 +469,41 @@ private:
 // Below this many triangles a second thread costs more in hand-overs than it saves.
 constexpr std::int64_t kTrianglesForTwoThreads = 50000;
 
-std::size_t Share(std::size_t count, int member, int members) {
-    return count * static_cast<std::size_t>(member) / static_cast<std::size_t>(members);
-}
+// A layer's items handed out a chunk at a time: the first thread takes chunks from the front,
+// the second from the back, until they meet. A thread slowed by its core (or by a heavier
+// share) then holds the other up by one chunk at most, and each thread still draws one run of
+// neighbouring items: interleaved chunks would have both threads storing into the same cache
+// lines of the picture.
+class LayerChunks {
+public:
+    // Calls draw(first, last) for chunks of [0, count) until none is left.
+    template <typename Draw>
+    void Take(std::size_t count, std::size_t chunk, int member, int members, Draw&& draw) {
+        if (members == 1) {
+            if (count > 0) draw(std::size_t{0}, count);
+            return;
+        }
+        const std::uint64_t chunks = (count + chunk - 1) / chunk;
+        for (;;) {
+            // Chunks taken: from the front in the low half, from the back in the high half.
+            std::uint64_t taken = taken_.load(std::memory_order_relaxed);
+            std::uint64_t index;
+            do {
+                const std::uint64_t front = taken & 0xFFFFFFFFu, back = taken >> 32;
+                if (front + back >= chunks) return;
+                index = member == 0 ? front : chunks - 1 - back;
+            } while (!taken_.compare_exchange_weak(
+                taken, taken + (member == 0 ? 1 : std::uint64_t{1} << 32), std::memory_order_relaxed));
+            draw(index * chunk, std::min<std::size_t>(count, (index + 1) * chunk));
+        }
+    }
+
+private:
+    std::atomic<std::uint64_t> taken_{0};
+};
+
+constexpr std::size_t kVertexChunk = 1024;
+constexpr std::size_t kEdgeChunk = 2048;
 
 }  // namespace
 
@@ -521,16 +554,21 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
         waited += std::chrono::steady_clock::now() - start;
     };
     std::atomic<std::size_t> faulted[2] = {0, 0};
+    // Two layers per part: its dots, then its edges.
+    const std::unique_ptr<LayerChunks[]> layers(new LayerChunks[2 * drawn.size()]);
     const auto job = [&](int member) {
         StripArrays& strip = strips[member];
-        for (const Drawn& d : drawn) {
+        for (std::size_t k = 0; k < drawn.size(); ++k) {
+            const Drawn& d = drawn[k];
             const MeshPart& part = *d.part;
-            const std::size_t vertexCount = part.vertices.size();
-            faulted[member].store(
-                TurnAndDot(d.work->positions, Share(vertexCount, member, members),
-                           Share(vertexCount, member + 1, members), turn, scene.mapping, target,
-                           kDotWidth * scale, vertices),
-                std::memory_order_relaxed);
+            std::size_t faultedHere = 0;
+            layers[2 * k].Take(part.vertices.size(), kVertexChunk, member, members,
+                               [&](std::size_t first, std::size_t last) {
+                                   faultedHere += TurnAndDot(d.work->positions, first, last, turn,
+                                                             scene.mapping, target,
+                                                             kDotWidth * scale, vertices);
+                               });
+            faulted[member].store(faultedHere, std::memory_order_relaxed);
             waitAtBarrier(member);
             const bool anyFaulted =
                 faulted[0].load(std::memory_order_relaxed) + faulted[1].load(std::memory_order_relaxed) != 0;
@@ -538,14 +576,17 @@ void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int 
             for (int shift = 0; shift < scale * scale; ++shift) {
                 const VertexArrays* points = &vertices;
                 if (scale > 1) {
-                    ShiftPoints(vertices, vertexCount, (shift % scale) - (scale - 1) / 2.0,
+                    ShiftPoints(vertices, part.vertices.size(), (shift % scale) - (scale - 1) / 2.0,
                                 (shift / scale) - (scale - 1) / 2.0, target, shifted);
                     points = &shifted;
                 }
                 if (!anyFaulted) {
-                    const std::size_t edgeCount = d.work->edges.size();
-                    DrawEdges(d.work->edges, Share(edgeCount, member, members),
-                              Share(edgeCount, member + 1, members), target, *points, strip);
+                    // Thick pens draw on one thread, so each layer's chunks are taken once.
+                    layers[2 * k + 1].Take(d.work->edges.size(), kEdgeChunk, member, members,
+                                           [&](std::size_t first, std::size_t last) {
+                                               DrawEdges(d.work->edges, first, last, target,
+                                                         *points, strip);
+                                           });
                 } else if (member == 0) {
                     // Faulted vertices drop whole triangles, so the shared-edge list no longer
                     // tells what to draw: walk the strip itself.
