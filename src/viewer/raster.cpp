@@ -781,7 +781,7 @@ void FindInnerGroups(const RasterPackedPoint* __restrict from,
     }
 }
 
-// SetUpLines for a chunk that AllInner accepted: no far ends, no culling, no pixel outside.
+// SetUpLines for lines that FindInnerGroups accepted: no far ends, no culling, no pixel outside.
 TRENN_VECTOR_CLONES
 void SetUpInnerLines(LineSetUp& __restrict c, int base, const RasterPackedPoint* __restrict from,
                      const RasterPackedPoint* __restrict to, const int32_t* __restrict flags,
