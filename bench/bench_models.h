@@ -74,14 +74,13 @@ inline std::vector<MeshPart> ToMeshParts(const std::vector<std::pair<std::string
     parts.reserve(meshes.size());
     for (const auto& [name, mesh] : meshes) {
         MeshPart part;
-        part.vertices.reserve(mesh.vertices.size());
-        for (const auto& v : mesh.vertices) {
-            MeshVertex vertex;
-            vertex.x = v[0];
-            vertex.y = v[1];
-            vertex.z = v[2];
-            part.vertices.push_back(vertex);
+        std::vector<MeshVertex> records(mesh.vertices.size());
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            records[i].x = mesh.vertices[i][0];
+            records[i].y = mesh.vertices[i][1];
+            records[i].z = mesh.vertices[i][2];
         }
+        part.vertices = VertexList(records);
         part.indices = IndexList(static_cast<std::int32_t>(mesh.indices.size()), mesh.indices);
         parts.push_back(std::move(part));
     }

@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     std::size_t dataBytes = 0;
     for (const trenn::MeshPart& part : trenn::g_parts) {
         dataBytes += part.vertices.size() * sizeof(trenn::MeshVertex) +
-                     part.indices.Stored().size() * sizeof(std::int16_t);
+                     part.indices.StoredBytes();
     }
     std::printf("load_ms %.3f parts %zu data_bytes %zu start_kib %ld peak_kib %ld\n", ms,
                 trenn::g_parts.size(), dataBytes, startKiB, StatusKiB("VmHWM"));

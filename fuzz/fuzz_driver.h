@@ -20,8 +20,10 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -220,12 +222,13 @@ inline std::vector<std::string> CheckLoad(const LoadRun& run, std::span<const st
                "list and parts disagree: " + std::to_string(w.items.size()) + " entries, " +
                    std::to_string(g_parts.size()) + " parts");
         float extent = 0.0f;
+        std::set<std::tuple<const unsigned char*, std::size_t, std::size_t>> looked;
         for (std::size_t k = 0; k < g_parts.size(); ++k) {
             const MeshPart& part = g_parts[k];
             const std::string which = "part " + std::to_string(k);
             expect(!part.vertices.empty() && part.vertices.size() <= 32768, which + ": vertex count");
             expect(part.indices.Count() >= 1, which + ": index count below 1");
-            expect(part.indices.Stored().size() <= static_cast<std::size_t>(part.indices.Count()),
+            expect(part.indices.StoredCount() <= static_cast<std::size_t>(part.indices.Count()),
                    which + ": more indices stored than counted");
             if (k < w.items.size()) {
                 expect(w.items[k].data == part.symbol, which + ": list item data is not its symbol");
@@ -234,12 +237,18 @@ inline std::vector<std::string> CheckLoad(const LoadRun& run, std::span<const st
                                    (*g_symbols)[static_cast<std::size_t>(part.symbol)].name.rfind(kPartPrefix, 0) == 0;
                 expect(named, which + ": its symbol is not a part symbol");
             }
-            for (const MeshVertex& v : part.vertices) {
+            // Parts that name the same records need looking at once.
+            const auto records = std::make_tuple(part.vertices.StoredData(), part.vertices.StoredBytes(),
+                                                 part.vertices.size());
+            if (!looked.insert(records).second) continue;
+            bool finite = true;
+            for (const MeshVertex v : part.vertices) {
                 for (const float c : {v.x, v.y, v.z}) {
-                    expect(std::isfinite(c), which + ": a coordinate that is not finite was accepted");
+                    finite = finite && std::isfinite(c);
                     if (std::fabs(c) > extent) extent = std::fabs(c);
                 }
             }
+            expect(finite, which + ": a coordinate that is not finite was accepted");
         }
         expect(w.scale[2] == extent && w.scale[0] == -extent,
                "the x range is not the largest coordinate " + std::to_string(extent));
@@ -281,62 +290,6 @@ inline std::vector<std::string> CheckLoad(const LoadRun& run, std::span<const st
     return problems;
 }
 
-// A start run in a child process of its own: a crash or a hang cannot take the caller with it,
-// and the child's time and peak memory are its own.
-struct ChildRun {
-    bool exited = false;  // normally, having reported
-    int signal = 0;       // what ended it otherwise (SIGALRM: it hung)
-    Exit exit = Exit::kOther;
-    std::size_t listEntries = 0;
-    double seconds = 0;
-    long growthKiB = 0;  // peak resident size beyond what it had before the start
-};
-
-// `prepare` runs in the child before the start (dropping privileges, starting a thread...).
-inline ChildRun RunMainInChild(LoadRun& run, unsigned alarmSeconds,
-                               const std::function<void()>& prepare = {}) {
-    struct Report {
-        Exit exit;
-        std::size_t listEntries;
-        double seconds;
-        long baselineKiB;
-    };
-    ChildRun result;
-    int channel[2];
-    if (::pipe(channel) != 0) return result;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        ::alarm(alarmSeconds);
-        if (prepare) prepare();
-        rusage before {};
-        ::getrusage(RUSAGE_SELF, &before);
-        const auto start = std::chrono::steady_clock::now();
-        RunMain(run);
-        Report report{};
-        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        report.exit = ExitOf(run);
-        report.listEntries = run.platform.window.items.size();
-        report.baselineKiB = before.ru_maxrss;
-        const bool sent = ::write(channel[1], &report, sizeof report) == sizeof report;
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(channel[1]);
-    Report report{};
-    const bool received = child > 0 && ::read(channel[0], &report, sizeof report) == sizeof report;
-    ::close(channel[0]);
-    int status = 0;
-    rusage usage {};
-    if (child > 0) ::wait4(child, &status, 0, &usage);
-    result.exited = received && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    result.exit = report.exit;
-    result.listEntries = report.listEntries;
-    result.seconds = report.seconds;
-    result.growthKiB = usage.ru_maxrss - report.baselineKiB;
-    return result;
-}
-
 struct DrawResult {
     std::vector<std::string> problems;
     std::size_t dotPixels = 0;
@@ -373,6 +326,65 @@ inline DrawResult DrawChecked(const HeadlessWindow& window, float yaw, float pit
     if (window.items.empty() && (result.dotPixels != 0 || result.edgePixels != 0)) {
         result.problems.emplace_back("pixels drawn with no list entry to check");
     }
+    return result;
+}
+
+// A start run in a child process of its own: a crash or a hang cannot take the caller with it,
+// and the child's time and peak memory are its own.
+struct ChildRun {
+    bool exited = false;  // normally, having reported
+    int signal = 0;       // what ended it otherwise (SIGALRM: it hung)
+    Exit exit = Exit::kOther;
+    std::size_t listEntries = 0;
+    double seconds = 0;
+    long growthKiB = 0;  // peak resident size beyond what it had before the start
+};
+
+// `prepare` runs in the child before the start (dropping privileges, starting a thread...).
+// With `drawAll`, a start that opens the window also draws every part, which counts towards
+// the time and memory.
+inline ChildRun RunMainInChild(LoadRun& run, unsigned alarmSeconds,
+                               const std::function<void()>& prepare = {}, bool drawAll = false) {
+    struct Report {
+        Exit exit;
+        std::size_t listEntries;
+        double seconds;
+        long baselineKiB;
+    };
+    ChildRun result;
+    int channel[2];
+    if (::pipe(channel) != 0) return result;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        ::alarm(alarmSeconds);
+        if (prepare) prepare();
+        rusage before {};
+        ::getrusage(RUSAGE_SELF, &before);
+        const auto start = std::chrono::steady_clock::now();
+        RunMain(run);
+        if (drawAll && run.outcome == StartupOutcome::WindowShown) DrawChecked(run.platform.window, 0.0f, 0.0f);
+        Report report{};
+        report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        report.exit = ExitOf(run);
+        report.listEntries = run.platform.window.items.size();
+        report.baselineKiB = before.ru_maxrss;
+        const bool sent = ::write(channel[1], &report, sizeof report) == sizeof report;
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    Report report{};
+    const bool received = child > 0 && ::read(channel[0], &report, sizeof report) == sizeof report;
+    ::close(channel[0]);
+    int status = 0;
+    rusage usage {};
+    if (child > 0) ::wait4(child, &status, 0, &usage);
+    result.exited = received && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.exit = report.exit;
+    result.listEntries = report.listEntries;
+    result.seconds = report.seconds;
+    result.growthKiB = usage.ru_maxrss - report.baselineKiB;
     return result;
 }
 

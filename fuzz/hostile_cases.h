@@ -4,9 +4,12 @@
 // model with a single field changed, and the exit the program must take for it. The tests
 // check the exits; make_seeds writes the same files as the fuzzers' starting corpus.
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -389,9 +392,117 @@ inline std::vector<HostileCase> MeshCases() {
     };
 }
 
+// ---- Parts that together name far more array bytes than the file holds ----
+
+// A section of `size` bytes at `offset` that carries no data of its own.
+inline elfgen::Section Alias(std::uint32_t type, std::uint32_t offset, std::uint32_t size) {
+    elfgen::Section s;
+    s.type = type;
+    s.offset = offset;
+    s.size = size;
+    return s;
+}
+
+// `parts` part symbols, all with one name of `nameLength` characters and the fixture's mesh
+// block as value, in one symbol table; then `aliases` more symbol tables over the same records.
+inline elfgen::Bytes ManyParts(std::uint32_t parts, std::size_t nameLength, std::uint32_t aliases,
+                               const std::function<void(Fixture&)>& change = {}) {
+    Fixture f;
+    f.Strtab().data = {0};
+    const std::string name = "__geoprimdatabuffer" + std::string(nameLength - 19, 'p');
+    f.Strtab().data.insert(f.Strtab().data.end(), name.begin(), name.end());
+    f.Strtab().data.push_back(0);
+    f.Symtab().data.clear();
+    for (std::uint32_t i = 0; i < parts; ++i) {
+        elfgen::Bytes& records = f.Symtab().data;
+        const std::size_t at = records.size();
+        elfgen::PutU32(records, at, 1);
+        elfgen::PutU32(records, at + 4, f.block);
+        elfgen::PutU16(records, at + 14, Fixture::kData);
+    }
+    if (change) change(f);
+    const std::uint32_t at = f.SectionOffset(Fixture::kSymtab);
+    for (std::uint32_t i = 0; i < aliases; ++i) {
+        elfgen::Section s = Alias(elfgen::SHT_SYMTAB, at, parts * 16);
+        s.link = Fixture::kStrtab;
+        s.entsize = 16;
+        f.elf.AddSection(s);
+    }
+    return f.elf.Build();
+}
+
+// Every part names one mesh block whose vertex array runs 32768 records past the end.
+inline elfgen::Bytes SharedVertexTail(std::uint32_t parts) {
+    return ManyParts(parts, 40, 0, [](Fixture& f) { f.MeshField(Fixture::kVertexCount, 32768); });
+}
+
+// Every part names one mesh block whose index list claims 0x7FFFFFFF entries and runs over
+// `dataBytes` of section data, all of them usable entries of a strip.
+inline elfgen::Bytes SharedIndexTail(std::uint32_t parts, std::size_t dataBytes) {
+    return ManyParts(parts, 40, 0, [dataBytes](Fixture& f) {
+        elfgen::Bytes& data = f.Data().data;
+        const std::size_t field = f.block + Fixture::kIndexOffset;
+        const std::size_t indexAt = data[field] | data[field + 1] << 8 | data[field + 2] << 16 |
+                                    static_cast<std::size_t>(data[field + 3]) << 24;
+        data.resize(std::max<std::size_t>(data.size(), dataBytes), 0);
+        for (std::size_t at = indexAt, i = 0; at + 2 <= data.size(); at += 2, ++i) {
+            elfgen::PutU16(data, at, static_cast<std::uint16_t>(i % 4));
+        }
+        f.MeshField(Fixture::kIndexCount, 0x7FFFFFFF);
+    });
+}
+
+// `blocks` mesh blocks, one part each, whose vertex arrays of `vertices` records start one
+// record apart over one run of real records; all share one short strip.
+inline elfgen::Bytes OverlappingVertexViews(std::uint32_t blocks, std::uint32_t vertices) {
+    constexpr std::uint32_t kFirstBlock = 64, kBlockSize = 56, kStrip = 64;
+    const std::uint32_t run = kFirstBlock + blocks * kBlockSize;
+    const std::uint32_t records = blocks - 1 + vertices;
+    const std::uint32_t strip = run + records * 40;
+    elfgen::Bytes data(strip + kStrip * 2, 0);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const std::uint32_t at = kFirstBlock + b * kBlockSize;
+        elfgen::PutU32(data, at, 0xFFFFFFFF);
+        elfgen::PutU32(data, at + 4, 0xFFFFFFFF);
+        elfgen::PutU32(data, at + Fixture::kVertexOffset, run + b * 40);
+        elfgen::PutU32(data, at + Fixture::kVertexCount, vertices);
+        elfgen::PutU32(data, at + Fixture::kIndexOffset, strip);
+        elfgen::PutU32(data, at + Fixture::kIndexCount, kStrip);
+    }
+    // A helix: neighbouring records are neighbouring points.
+    for (std::uint32_t r = 0; r < records; ++r) {
+        const double t = r * 0.01;
+        elfgen::PutF32(data, run + r * 40, static_cast<float>(std::cos(t)));
+        elfgen::PutF32(data, run + r * 40 + 4, static_cast<float>(-0.8 + 1.6 * r / records));
+        elfgen::PutF32(data, run + r * 40 + 8, static_cast<float>(std::sin(t)));
+    }
+    for (std::uint32_t i = 0; i < kStrip; ++i) elfgen::PutU16(data, strip + i * 2, static_cast<std::uint16_t>(i));
+    elfgen::ElfBuilder elf;
+    elf.AddProgbits({});
+    const std::uint16_t dataSection = elf.AddProgbits(std::move(data));
+    std::vector<std::uint32_t> names;
+    const std::uint16_t strtab = elf.AddStrtab({"__geoprimdatabufferHelix"}, &names);
+    std::vector<elfgen::Symbol> symbols;
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        symbols.push_back({names[0], kFirstBlock + b * kBlockSize, kBlockSize, 0x11, 0, dataSection});
+    }
+    elf.AddSymtab(symbols, strtab);
+    return elf.Build();
+}
+
+// The same shapes at sizes a fuzzer can work with; the tests measure them at full size.
+inline std::vector<HostileCase> SharedArrayCases() {
+    using E = Exit;
+    return {
+        {"shared", "500-parts-one-vertex-tail", E::kOk, SharedVertexTail(500), 500},
+        {"shared", "300-parts-one-index-tail", E::kOk, SharedIndexTail(300, 8192), 300},
+        {"shared", "64-overlapping-vertex-views", E::kOk, OverlappingVertexViews(64, 200), 64},
+    };
+}
+
 inline std::vector<HostileCase> HostileCases() {
     std::vector<HostileCase> all;
-    for (auto* group : {&HeaderCases, &SectionCases, &SymbolCases, &MeshCases}) {
+    for (auto* group : {&HeaderCases, &SectionCases, &SymbolCases, &MeshCases, &SharedArrayCases}) {
         for (HostileCase& c : group()) all.push_back(std::move(c));
     }
     return all;

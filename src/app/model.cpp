@@ -1,101 +1,63 @@
 #include "app/model.h"
 
-#include <algorithm>
-#include <cstring>
-#include <new>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
 
+#include "runtime/bulk_memory.h"
+
 namespace trenn {
 
-// Records are plain bytes (the type is trivially copyable), so they move with memcpy and a
-// block holds them without per-record construction.
-static_assert(std::is_trivially_copyable_v<MeshVertex>);
+static_assert(std::is_trivially_copyable_v<MeshVertex>, "records are copied as bytes");
 
-VertexList::VertexList(const VertexList& other) : id_(other.id_) {
-    if (other.size_ == 0) return;
-    Reallocate(other.size_);
-    std::memcpy(records_, other.records_, other.size_ * sizeof(MeshVertex));
-    size_ = other.size_;
-}
-
-VertexList::VertexList(VertexList&& other) noexcept
-    : records_(std::exchange(other.records_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      capacity_(std::exchange(other.capacity_, 0)),
-      id_(other.id_) {}
-
-VertexList& VertexList::operator=(VertexList other) noexcept {
-    std::swap(records_, other.records_);
-    std::swap(size_, other.size_);
-    std::swap(capacity_, other.capacity_);
-    std::swap(id_, other.id_);
-    return *this;
-}
-
-VertexList::~VertexList() {
-    if (records_) FreeBulk(records_, capacity_ * sizeof(MeshVertex));
-}
-
-VertexList VertexList::ForFilling(std::size_t count) {
-    VertexList list;
-    if (count > 0) list.Reallocate(count);
-    list.size_ = count;
-    list.id_ = detail::NextContentId();
-    return list;
-}
-
-const MeshVertex& VertexList::at(std::size_t i) const {
-    if (i >= size_) throw std::out_of_range("vertex position past the end of the list");
-    return records_[i];
-}
-
-MeshVertex& VertexList::at(std::size_t i) {
-    if (i >= size_) throw std::out_of_range("vertex position past the end of the list");
-    return Edit()[i];
-}
-
-void VertexList::push_back(const MeshVertex& v) {
-    const MeshVertex copy = v;  // v may be one of ours, which Grow moves
-    Grow(size_ + 1);
-    Edit()[size_++] = copy;
-}
-
-void VertexList::resize(std::size_t count) {
-    Edit();
-    if (count > size_) {
-        Grow(count);
-        std::fill(records_ + size_, records_ + count, MeshVertex{});
+std::shared_ptr<SharedBytes> SharedBytes::Allocate(std::size_t size) {
+    auto* const data = static_cast<unsigned char*>(AllocateBulk(size > 0 ? size : 1));
+    try {
+        return std::shared_ptr<SharedBytes>(new SharedBytes(data, size));
+    } catch (...) {
+        FreeBulk(data, size > 0 ? size : 1);
+        throw;
     }
-    size_ = count;
 }
 
-void VertexList::reserve(std::size_t count) {
-    Edit();
-    if (count > capacity_) Reallocate(count);
+SharedBytes::~SharedBytes() { FreeBulk(data_, size_ > 0 ? size_ : 1); }
+
+VertexList::VertexList(std::span<const MeshVertex> records) : count_(records.size()) {
+    if (records.empty()) return;
+    std::shared_ptr<SharedBytes> bytes = SharedBytes::Allocate(records.size_bytes());
+    std::memcpy(bytes->data(), records.data(), records.size_bytes());
+    first_ = bytes->data();
+    storedBytes_ = records.size_bytes();
+    storage_ = std::move(bytes);
 }
 
-void VertexList::assign(std::size_t count, const MeshVertex& v) {
-    const MeshVertex copy = v;
-    Edit();
-    size_ = 0;
-    if (count > capacity_) Reallocate(count);
-    std::fill(records_, records_ + count, copy);
-    size_ = count;
+VertexList::VertexList(std::shared_ptr<const SharedBytes> bytes, const unsigned char* first,
+                       std::size_t storedBytes, std::size_t count)
+    : storage_(std::move(bytes)),
+      first_(storedBytes > 0 ? first : nullptr),
+      storedBytes_(std::min(storedBytes, count * sizeof(MeshVertex))),
+      count_(count) {}
+
+MeshVertex VertexList::at(std::size_t i) const {
+    if (i >= count_) throw std::out_of_range("vertex position past the end of the list");
+    return (*this)[i];
 }
 
-void VertexList::Reallocate(std::size_t capacity) {
-    if (capacity > static_cast<std::size_t>(-1) / sizeof(MeshVertex)) throw std::bad_array_new_length();
-    auto* const fresh = static_cast<MeshVertex*>(AllocateBulk(capacity * sizeof(MeshVertex)));
-    if (size_ > 0) std::memcpy(fresh, records_, size_ * sizeof(MeshVertex));
-    if (records_) FreeBulk(records_, capacity_ * sizeof(MeshVertex));
-    records_ = fresh;
-    capacity_ = capacity;
+IndexList::IndexList(std::int32_t count, std::span<const std::int16_t> stored) : count_(count) {
+    const std::size_t kept = std::min<std::size_t>(stored.size(), count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (kept == 0) return;
+    std::shared_ptr<SharedBytes> bytes = SharedBytes::Allocate(kept * 2);
+    std::memcpy(bytes->data(), stored.data(), kept * 2);
+    first_ = bytes->data();
+    storedBytes_ = kept * 2;
+    storage_ = std::move(bytes);
 }
 
-void VertexList::Grow(std::size_t needed) {
-    if (needed > capacity_) Reallocate(std::max(needed, capacity_ * 2));
-}
+IndexList::IndexList(std::shared_ptr<const SharedBytes> bytes, const unsigned char* first,
+                     std::size_t storedBytes, std::int32_t count)
+    : storage_(std::move(bytes)),
+      first_(storedBytes > 0 ? first : nullptr),
+      storedBytes_(std::min<std::size_t>(storedBytes, count > 0 ? static_cast<std::size_t>(count) * 2 : 0)),
+      count_(count) {}
 
 }  // namespace trenn

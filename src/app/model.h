@@ -1,12 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <memory>
 #include <span>
 #include <vector>
-
-#include "runtime/bulk_memory.h"
 
 namespace trenn {
 
@@ -19,104 +20,139 @@ struct MeshVertex {
 };
 static_assert(sizeof(MeshVertex) == 40, "vertex records are read straight from the file");
 
-namespace detail {
-inline std::uint64_t NextContentId() {
-    static std::atomic<std::uint64_t> next{1};
-    return next.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace detail
-
-// A part's vertex records, with an id that names their contents so that the drawing may keep
-// what it works out from them between redraws. Reading goes through the const members; every
-// non-const member gives the list a new id first, so records changed through it (or through a
-// reference it handed out, before the next redraw) are never mistaken for the old ones.
-// Large models hold hundreds of megabytes of records, so they live in bulk memory.
-class VertexList {
+// Bytes copied once from the scratch file (or made by a program), never changed afterwards.
+// Parts whose arrays lie in the same stretch of the file are views into one such block, so a
+// file that names the same bytes for thousands of parts costs those bytes once.
+class SharedBytes {
 public:
-    using value_type = MeshVertex;
-    using size_type = std::size_t;
-    using iterator = MeshVertex*;
-    using const_iterator = const MeshVertex*;
+    // `size` bytes for the caller to fill before the block is shared.
+    static std::shared_ptr<SharedBytes> Allocate(std::size_t size);
+    ~SharedBytes();
+    SharedBytes(const SharedBytes&) = delete;
+    SharedBytes& operator=(const SharedBytes&) = delete;
 
-    VertexList() = default;
-    VertexList(const VertexList& other);  // same records, same id
-    VertexList(VertexList&& other) noexcept;
-    VertexList& operator=(VertexList other) noexcept;
-    ~VertexList();
-
-    // `count` records for the caller to overwrite entirely before any is read. Loading reads
-    // its records straight into these; clearing them first cost as long as the read.
-    static VertexList ForFilling(std::size_t count);
-
+    unsigned char* data() { return data_; }
+    const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    const MeshVertex* data() const { return records_; }
-    const MeshVertex& operator[](std::size_t i) const { return records_[i]; }
-    const MeshVertex& at(std::size_t i) const;
-    const_iterator begin() const { return records_; }
-    const_iterator end() const { return records_ + size_; }
-    std::uint64_t Id() const { return id_; }
-
-    MeshVertex* data() { return Edit(); }
-    MeshVertex& operator[](std::size_t i) { return Edit()[i]; }
-    MeshVertex& at(std::size_t i);
-    iterator begin() { return Edit(); }
-    iterator end() { return Edit() + size_; }
-    void push_back(const MeshVertex& v);
-    void resize(std::size_t count);  // new records are zeros
-    void reserve(std::size_t count);
-    void assign(std::size_t count, const MeshVertex& v);
-    void clear() {
-        Edit();
-        size_ = 0;
-    }
 
 private:
-    MeshVertex* Edit() {
-        id_ = detail::NextContentId();
-        return records_;
-    }
-    void Reallocate(std::size_t capacity);
-    void Grow(std::size_t needed);
-
-    MeshVertex* records_ = nullptr;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-    std::uint64_t id_ = 0;  // the empty list
+    SharedBytes(unsigned char* data, std::size_t size) : data_(data), size_(size) {}
+    unsigned char* data_;
+    std::size_t size_;
 };
 
-// A part's index list. Entries that lay past the end of the scratch file are zeros; they are
-// counted but not stored, so a huge count in a small file costs nothing.
-class IndexList {
+// A part's vertex records: a view of `size()` records, of which the first StoredBytes() bytes
+// lie in shared bytes and the rest read as zeros (the part of the array past the end of the
+// scratch file). Records are returned by value: a view may start at any byte.
+class VertexList {
 public:
-    // Large lists live in bulk memory, like vertex records.
-    using Entries = std::vector<std::int16_t, BulkAllocator<std::int16_t>>;
+    VertexList() = default;
+    // A list of its own, holding a copy of the records.
+    explicit VertexList(std::span<const MeshVertex> records);
+    // `count` records from `first`, which lies in `bytes` with at least `storedBytes` after it.
+    VertexList(std::shared_ptr<const SharedBytes> bytes, const unsigned char* first,
+               std::size_t storedBytes, std::size_t count);
 
-    IndexList() = default;
-    IndexList(std::int32_t count, Entries stored)
-        : count_(count), stored_(std::move(stored)), id_(NextId()) {}
-    IndexList(std::int32_t count, std::span<const std::int16_t> stored)
-        : IndexList(count, Entries(stored.begin(), stored.end())) {}
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    MeshVertex operator[](std::size_t i) const {
+        MeshVertex v;
+        const std::size_t at = i * sizeof(MeshVertex);
+        if (at < storedBytes_) {
+            std::memcpy(&v, first_ + at, std::min(sizeof(MeshVertex), storedBytes_ - at));
+        }
+        return v;
+    }
+    MeshVertex at(std::size_t i) const;
 
-    std::int32_t Count() const { return count_; }
-    // The leading entries that came from the file; every later entry is 0.
-    std::span<const std::int16_t> Stored() const { return stored_; }
-    std::int16_t At(std::int64_t position) const {
-        return position >= 0 && position < static_cast<std::int64_t>(stored_.size())
-                   ? stored_[static_cast<std::size_t>(position)]
-                   : std::int16_t{0};
+    // The bytes the file holds; every record from StoredRecords() on is all zeros, and the last
+    // stored record may be cut short (its missing bytes are zeros).
+    const unsigned char* StoredData() const { return first_; }
+    std::size_t StoredBytes() const { return storedBytes_; }
+    std::size_t StoredRecords() const {
+        return (storedBytes_ + sizeof(MeshVertex) - 1) / sizeof(MeshVertex);
+    }
+    // The shared bytes the view lies in (none for an all-zero list).
+    const std::shared_ptr<const SharedBytes>& Storage() const { return storage_; }
+
+    // Whether both name the same records of the same bytes: what one shows, the other shows.
+    bool SameRecords(const VertexList& other) const {
+        return first_ == other.first_ && storedBytes_ == other.storedBytes_ && count_ == other.count_;
     }
 
-    // Names this list's contents: lists made apart never share it, copies do. A list never
-    // changes once made, so the drawing may keep what it works out from one under this key.
-    std::uint64_t Id() const { return id_; }
+    class const_iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = MeshVertex;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = MeshVertex;
+        const_iterator() = default;
+        const_iterator(const VertexList* list, std::size_t i) : list_(list), i_(i) {}
+        MeshVertex operator*() const { return (*list_)[i_]; }
+        const_iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        const_iterator operator++(int) {
+            const_iterator before = *this;
+            ++i_;
+            return before;
+        }
+        bool operator==(const const_iterator& other) const { return i_ == other.i_; }
+
+    private:
+        const VertexList* list_ = nullptr;
+        std::size_t i_ = 0;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, count_}; }
 
 private:
-    static std::uint64_t NextId() { return detail::NextContentId(); }
+    std::shared_ptr<const SharedBytes> storage_;
+    const unsigned char* first_ = nullptr;
+    std::size_t storedBytes_ = 0;
+    std::size_t count_ = 0;
+};
 
+// A part's index list, a view like VertexList: Count() entries, of which the first StoredBytes()
+// bytes lie in shared bytes; every later entry is 0, so a huge count in a small file costs
+// nothing. An entry cut short by the end of the file keeps its low byte.
+class IndexList {
+public:
+    IndexList() = default;
+    // A list of its own: `count` entries, the first ones copied from `stored`.
+    IndexList(std::int32_t count, std::span<const std::int16_t> stored);
+    IndexList(std::int32_t count, const std::vector<std::int16_t>& stored)
+        : IndexList(count, std::span<const std::int16_t>(stored)) {}
+    IndexList(std::shared_ptr<const SharedBytes> bytes, const unsigned char* first,
+              std::size_t storedBytes, std::int32_t count);
+
+    std::int32_t Count() const { return count_; }
+    // Entries that hold bytes from the file; every later entry is 0.
+    std::size_t StoredCount() const { return (storedBytes_ + 1) / 2; }
+    std::int16_t At(std::int64_t position) const {
+        if (position < 0) return 0;
+        const auto at = static_cast<std::size_t>(position) * 2;
+        if (at >= storedBytes_) return 0;
+        std::int16_t value = 0;
+        std::memcpy(&value, first_ + at, std::min<std::size_t>(2, storedBytes_ - at));
+        return value;
+    }
+
+    const unsigned char* StoredData() const { return first_; }
+    std::size_t StoredBytes() const { return storedBytes_; }
+    const std::shared_ptr<const SharedBytes>& Storage() const { return storage_; }
+
+    bool SameEntries(const IndexList& other) const {
+        return first_ == other.first_ && storedBytes_ == other.storedBytes_ && count_ == other.count_;
+    }
+
+private:
+    std::shared_ptr<const SharedBytes> storage_;
+    const unsigned char* first_ = nullptr;
+    std::size_t storedBytes_ = 0;
     std::int32_t count_ = 0;
-    Entries stored_;
-    std::uint64_t id_ = 0;  // the empty list
 };
 
 // One part: its vertex array, its triangle-strip index list and its symbol's index.

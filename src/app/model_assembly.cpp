@@ -133,27 +133,6 @@ private:
     std::map<std::uint64_t, Stretch> known_[4];  // by start, one map per grid
 };
 
-// The index entries from `start` on that the file holds, `length` bytes at most. A scratch
-// file can be 2 GiB long and nearly all hole: entries in holes are zeros like those past the
-// end, so the list stops after the last block that holds data rather than at the end.
-IndexList::Entries ReadStoredIndices(const BinaryFile& scratch, std::uint64_t start,
-                                    std::uint64_t length) {
-    IndexList::Entries stored;
-    const std::uint64_t end = start + length;
-    std::uint64_t position = start;
-    while (position < end) {
-        const std::uint64_t data = scratch.NextDataOffset(position);
-        if (data >= end) break;
-        if (data > position) position += (data - position) & ~std::uint64_t{1};
-        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kScanBlock, end - position));
-        const auto first = static_cast<std::size_t>((position - start) / 2);
-        stored.resize(first + (chunk + 1) / 2, 0);
-        scratch.ReadAt(position, stored.data() + first, chunk);
-        position += chunk;
-    }
-    return stored;
-}
-
 void RequireOffset(std::int32_t offset, const char* what) {
     if (offset < 0 || offset == 0x7FFFFFFF) {
         Fail(std::string(what) + " " + std::to_string(offset) + " is not a file position");
@@ -185,19 +164,30 @@ void BuildPartCatalogue(ViewerWindow& window) {
 
 namespace {
 
-void ReadPart(const BinaryFile& scratch, MarkerSearch& markers, std::size_t k) {
-    MeshPart& part = g_parts.at(k);
+// Where part k's arrays lie in the scratch file, as its mesh block gives them.
+struct ArrayPlace {
+    std::uint64_t vertexOffset = 0;
+    std::size_t vertexCount = 0;
+    std::uint64_t indexOffset = 0;
+    std::int32_t indexCount = 0;
+};
+
+std::string PartPrefix(std::size_t k, std::int16_t symbol, std::int32_t value) {
+    return "part " + std::to_string(k + 1) + " (symbol " + std::to_string(symbol) + ", value " +
+           Hex(value) + "): ";
+}
+
+// Finds part k's mesh block and checks it; reads nothing of its arrays yet.
+ArrayPlace FindArrays(const BinaryFile& scratch, MarkerSearch& markers, std::size_t k) {
+    const MeshPart& part = g_parts.at(k);
     const std::vector<SymbolEntry>& symbols = SymbolsWithStorage();
     if (part.symbol < 0 || static_cast<std::size_t>(part.symbol) >= symbols.size()) {
         Fail("part " + std::to_string(k + 1) + ": symbol " + std::to_string(part.symbol) +
              " is not in the symbol list");
     }
     const std::int32_t value = symbols[static_cast<std::size_t>(part.symbol)].value;
-    const std::string where = "part " + std::to_string(k + 1) + " (symbol " +
-                              std::to_string(part.symbol) + ", value " + Hex(value) + "): ";
     try {
         if (value < 1) Fail("the symbol value is below 1");
-        const std::uint64_t fileSize = markers.FileSize();
         const std::uint64_t marker = markers.Find(static_cast<std::uint64_t>(value));
 
         unsigned char block[kMeshBlockSize];
@@ -213,52 +203,180 @@ void ReadPart(const BinaryFile& scratch, MarkerSearch& markers, std::size_t k) {
             Fail("vertex count " + std::to_string(vertexCount) + " is above 32768" + at);
         }
         RequireOffset(vertexOffset, ("vertex data offset" + at).c_str());
-        // ReadAt writes every byte: what lies past the end of the file reads as zeros.
-        VertexList vertices = VertexList::ForFilling(static_cast<std::size_t>(vertexCount));
-        scratch.ReadAt(static_cast<std::uint64_t>(vertexOffset), vertices.data(),
-                       vertices.size() * sizeof(MeshVertex));
-        part.vertices = std::move(vertices);
-
         if (indexCount < 1) Fail("index count " + std::to_string(indexCount) + " is below 1" + at);
         RequireOffset(indexOffset, ("index data offset" + at).c_str());
-        // Only the entries the file holds are stored; the rest of the list reads as zeros.
-        const auto start = static_cast<std::uint64_t>(indexOffset);
-        const std::uint64_t present = start < fileSize ? fileSize - start : 0;
-        const std::uint64_t wanted = static_cast<std::uint64_t>(indexCount) * 2;
-        const std::uint64_t storedBytes = std::min(present, wanted);
-        part.indices = IndexList(indexCount, ReadStoredIndices(scratch, start, storedBytes));
+        return {static_cast<std::uint64_t>(vertexOffset), static_cast<std::size_t>(vertexCount),
+                static_cast<std::uint64_t>(indexOffset), indexCount};
     } catch (const LoadFailure& failure) {
-        Fail(where + failure.what());
-    } catch (const std::bad_alloc&) {
-        Fail(where + "out of memory");
+        Fail(PartPrefix(k, part.symbol, value) + failure.what());
     }
+}
+
+// The stretches of the scratch file that the parts' arrays cover, each read once. Arrays are
+// views into them: parts that name the same bytes, or overlapping bytes, share one copy, and
+// nothing past the end of the file's data is held, so the model never needs more memory than
+// the file has data, whatever its parts claim.
+class ArrayBytes {
+public:
+    explicit ArrayBytes(const BinaryFile& scratch) : dataEnd_(scratch.DataEnd()) {}
+
+    // The part of [offset, offset + length) that holds data.
+    void Want(std::uint64_t offset, std::uint64_t length) {
+        const std::uint64_t end = std::min(offset + length, dataEnd_);
+        if (offset < end) wanted_.emplace_back(offset, end);
+    }
+
+    void Read(const BinaryFile& scratch) {
+        std::sort(wanted_.begin(), wanted_.end());
+        for (const auto& [start, end] : wanted_) {
+            if (!stretches_.empty() && start <= stretches_.back().end) {
+                stretches_.back().end = std::max(stretches_.back().end, end);
+            } else {
+                stretches_.push_back({start, end, nullptr});
+            }
+        }
+        wanted_ = {};
+        for (Stretch& stretch : stretches_) {
+            const auto length = static_cast<std::size_t>(stretch.end - stretch.start);
+            std::shared_ptr<SharedBytes> bytes = SharedBytes::Allocate(length);
+            scratch.ReadAt(stretch.start, bytes->data(), length);
+            stretch.bytes = std::move(bytes);
+        }
+    }
+
+    VertexList Vertices(std::uint64_t offset, std::size_t count) const {
+        const View view = Find(offset, static_cast<std::uint64_t>(count) * sizeof(MeshVertex));
+        return VertexList(view.bytes, view.first, view.stored, count);
+    }
+    IndexList Indices(std::uint64_t offset, std::int32_t count) const {
+        const View view = Find(offset, static_cast<std::uint64_t>(count) * 2);
+        return IndexList(view.bytes, view.first, view.stored, count);
+    }
+
+private:
+    struct Stretch {
+        std::uint64_t start;
+        std::uint64_t end;
+        std::shared_ptr<const SharedBytes> bytes;
+    };
+    struct View {
+        std::shared_ptr<const SharedBytes> bytes;
+        const unsigned char* first = nullptr;
+        std::size_t stored = 0;
+    };
+
+    View Find(std::uint64_t offset, std::uint64_t length) const {
+        const std::uint64_t end = std::min(offset + length, dataEnd_);
+        if (offset >= end) return {};
+        auto it = std::upper_bound(stretches_.begin(), stretches_.end(), offset,
+                                   [](std::uint64_t at, const Stretch& s) { return at < s.start; });
+        // Every wanted range lies inside one stretch, so the one before it holds the offset.
+        const Stretch& stretch = *std::prev(it);
+        return {stretch.bytes, stretch.bytes->data() + (offset - stretch.start),
+                static_cast<std::size_t>(end - offset)};
+    }
+
+    const std::uint64_t dataEnd_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> wanted_;
+    std::vector<Stretch> stretches_;  // sorted, apart from each other
+};
+
+// Finds every part's arrays, then reads the bytes they cover and makes the parts' views.
+void ReadParts(const BinaryFile& scratch, std::size_t first, std::size_t last) {
+    MarkerSearch markers(scratch);
+    std::vector<ArrayPlace> places;
+    places.reserve(last - first);
+    for (std::size_t k = first; k < last; ++k) places.push_back(FindArrays(scratch, markers, k));
+    ArrayBytes bytes(scratch);
+    for (const ArrayPlace& place : places) {
+        bytes.Want(place.vertexOffset, static_cast<std::uint64_t>(place.vertexCount) * sizeof(MeshVertex));
+        bytes.Want(place.indexOffset, static_cast<std::uint64_t>(place.indexCount) * 2);
+    }
+    bytes.Read(scratch);
+    for (std::size_t k = first; k < last; ++k) {
+        const ArrayPlace& place = places[k - first];
+        g_parts[k].vertices = bytes.Vertices(place.vertexOffset, place.vertexCount);
+        g_parts[k].indices = bytes.Indices(place.indexOffset, place.indexCount);
+    }
+}
+
+// A stored vertex record's coordinates; bytes past what the view holds are zeros.
+std::array<float, 3> CoordinatesAt(const unsigned char* record, std::size_t available) {
+    std::array<float, 3> xyz{};
+    std::memcpy(xyz.data(), record, std::min<std::size_t>(sizeof xyz, available));
+    return xyz;
 }
 
 }  // namespace
 
 void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
-    MarkerSearch markers(scratch);
-    ReadPart(scratch, markers, k);
+    try {
+        ReadParts(scratch, k, k + 1);
+    } catch (const std::bad_alloc&) {
+        Fail("part " + std::to_string(k + 1) + ": out of memory");
+    }
 }
 
 float ComputeViewExtent() {
     RequireInt16UpperBound(static_cast<std::int64_t>(g_parts.size()) - 1, "part list");
+    for (const MeshPart& part : g_parts) {
+        RequireInt16UpperBound(static_cast<std::int64_t>(part.vertices.size()) - 1, "vertex array");
+    }
+    // Parts may share their records, or view the same records from different starts: each
+    // stored record is looked at once. Runs of records are grouped by their address modulo
+    // the record size; within a group, overlapping runs hold the same records.
+    constexpr std::size_t kRecord = sizeof(MeshVertex);
+    struct Run {
+        std::uintptr_t start;
+        std::uintptr_t end;
+    };
+    std::map<std::size_t, std::vector<Run>> groups;
+    for (const MeshPart& part : g_parts) {
+        const VertexList& vertices = part.vertices;
+        if (vertices.StoredBytes() == 0) continue;
+        const auto start = reinterpret_cast<std::uintptr_t>(vertices.StoredData());
+        groups[start % kRecord].push_back({start, start + vertices.StoredBytes()});
+    }
     float extent = 0.0f;
-    for (std::size_t k = 0; k < g_parts.size(); ++k) {
-        const VertexList& vertices = g_parts[k].vertices;
-        RequireInt16UpperBound(static_cast<std::int64_t>(vertices.size()) - 1, "vertex array");
-        for (std::size_t j = 0; j < vertices.size(); ++j) {
-            for (const float coordinate : {vertices[j].x, vertices[j].y, vertices[j].z}) {
-                if (!std::isfinite(coordinate)) {
-                    Fail("part " + std::to_string(k + 1) + ", vertex " + std::to_string(j) +
-                         ": coordinate " + (std::isnan(coordinate) ? "is not a number" : "is infinite"));
+    std::map<std::size_t, std::vector<std::uintptr_t>> faulty;  // records with a bad coordinate
+    for (auto& [group, runs] : groups) {
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.start < b.start; });
+        std::uintptr_t done = 0;  // records below this address were looked at
+        for (const Run& run : runs) {
+            for (std::uintptr_t at = std::max(run.start, done); at < run.end; at += kRecord) {
+                const auto xyz = CoordinatesAt(reinterpret_cast<const unsigned char*>(at), run.end - at);
+                for (const float coordinate : xyz) {
+                    if (!std::isfinite(coordinate)) {
+                        faulty[group].push_back(at);
+                        break;
+                    }
+                    const float a = std::fabs(coordinate);
+                    if (a > extent) extent = a;
                 }
-                const float a = std::fabs(coordinate);
-                if (a > extent) extent = a;
             }
+            // Runs of a group start on one grid, so this stays on the grid too.
+            done = std::max(done, run.end + (kRecord - (run.end - run.start) % kRecord) % kRecord);
         }
     }
-    return extent;
+    if (faulty.empty()) return extent;
+    // Name the first bad coordinate in part order, as a scan part by part would meet it.
+    for (std::size_t k = 0; k < g_parts.size(); ++k) {
+        const VertexList& vertices = g_parts[k].vertices;
+        if (vertices.StoredBytes() == 0) continue;
+        const auto start = reinterpret_cast<std::uintptr_t>(vertices.StoredData());
+        const auto found = faulty.find(start % kRecord);
+        if (found == faulty.end()) continue;
+        const auto bad = std::lower_bound(found->second.begin(), found->second.end(), start);
+        if (bad == found->second.end() || *bad >= start + vertices.StoredBytes()) continue;
+        const std::size_t j = (*bad - start) / kRecord;
+        const MeshVertex v = vertices[j];
+        for (const float coordinate : {v.x, v.y, v.z}) {
+            if (std::isfinite(coordinate)) continue;
+            Fail("part " + std::to_string(k + 1) + ", vertex " + std::to_string(j) + ": coordinate " +
+                 (std::isnan(coordinate) ? "is not a number" : "is infinite"));
+        }
+    }
+    Fail("a coordinate is not finite");  // not reached: every faulty record lies in a part
 }
 
 void SetViewScale(float extent, ViewerWindow& window) {
@@ -285,8 +403,7 @@ AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
 
         {
             const BinaryFile scratch = BinaryFile::OpenOrCreateNoFollow(scratchPath);
-            MarkerSearch markers(scratch);
-            for (std::size_t k = 0; k < g_parts.size(); ++k) ReadPart(scratch, markers, k);
+            ReadParts(scratch, 0, g_parts.size());
         }
         SetViewScale(ComputeViewExtent(), window);
         window.ShowWindow();

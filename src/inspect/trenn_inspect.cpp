@@ -40,7 +40,7 @@ constexpr const char* kHelp =
     "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
-    "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be "
+    "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
 
 // The picture area inside its border, in pixels; its outer size in twips is what loading
@@ -153,7 +153,8 @@ int Usage(const std::string& message) {
 }
 
 // The picture area after ticking the chosen list entries and pressing the keys in the
-// picture: the viewer's own drawing, on the viewer's background.
+// picture: the viewer's own drawing, on the viewer's background. Empty when the memory for
+// drawing cannot be had.
 std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t listCount,
                                          const float scale[4]) {
     WireframeScene scene;
@@ -171,7 +172,7 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
         static_cast<std::size_t>(kPictureInnerWidth) * kPictureInnerHeight, kBackground);
     const RasterTarget target{pixels.data(), kPictureInnerWidth, kPictureInnerHeight,
                               kPictureInnerWidth};
-    DrawWireframe(scene, target);
+    if (!DrawWireframe(scene, target)) return {};
     return pixels;
 }
 
@@ -273,7 +274,7 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
         if (full) {
             json.Key("vertex_data");
             json.BeginArray();
-            for (const MeshVertex& v : part.vertices) {
+            for (const MeshVertex v : part.vertices) {
                 json.BeginArray();
                 json.Single(v.x);
                 json.Single(v.y);
@@ -284,10 +285,11 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
             // Entries past the end of the file are zeros; they are counted, not listed.
             json.Key("index_data");
             json.BeginArray();
-            for (const std::int16_t index : part.indices.Stored()) json.Integer(index);
+            const auto stored = static_cast<std::int64_t>(part.indices.StoredCount());
+            for (std::int64_t p = 0; p < stored; ++p) json.Integer(part.indices.At(p));
             json.EndArray();
             json.Key("index_zero_tail");
-            json.Integer(part.indices.Count() - static_cast<std::int64_t>(part.indices.Stored().size()));
+            json.Integer(part.indices.Count() - stored);
         }
         json.EndObject();
     }
@@ -332,6 +334,10 @@ int main(int argc, char** argv) {
         }
         const std::vector<std::uint32_t> pixels =
             RenderPicture(options, listCount, platform.window.scale);
+        if (pixels.empty()) {
+            std::cerr << "trenn-inspect: not enough memory to draw the picture\n";
+            return 3;
+        }
         if (!WritePng(*options.render, pixels, kPictureInnerWidth, kPictureInnerHeight)) {
             std::cerr << "trenn-inspect: cannot write " << *options.render << "\n";
             return 3;

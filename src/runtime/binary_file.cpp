@@ -104,6 +104,20 @@ std::uint64_t BinaryFile::NextDataOffset(std::uint64_t offset) const {
     return offset;
 }
 
+std::uint64_t BinaryFile::DataEnd() const {
+    const std::uint64_t size = Size();
+    std::uint64_t end = 0;
+    while (end < size) {
+        const off_t data = ::lseek(fd_, static_cast<off_t>(end), SEEK_DATA);
+        if (data < 0) return errno == ENXIO ? end : size;
+        const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+        if (hole < 0) return size;
+        if (static_cast<std::uint64_t>(hole) <= end) return size;  // no progress: cannot tell
+        end = static_cast<std::uint64_t>(hole);
+    }
+    return std::min(end, size);
+}
+
 void BinaryFile::WriteAt(std::uint64_t offset, const void* buffer, std::size_t length) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;

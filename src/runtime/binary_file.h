@@ -43,6 +43,10 @@ public:
     // file's size when only a hole follows, `offset` itself when the system cannot tell.
     std::uint64_t NextDataOffset(std::uint64_t offset) const;
 
+    // Where the last stretch that is not a hole ends: from there on the file reads as zeros.
+    // The file's size when the system cannot tell.
+    std::uint64_t DataEnd() const;
+
     void WriteAt(std::uint64_t offset, const void* buffer, std::size_t length);
 
     // Copies `length` bytes of `source` from `sourceOffset` to `offset` of this file. Source

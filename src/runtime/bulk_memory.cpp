@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -26,14 +28,56 @@ constexpr std::size_t kBulkThreshold = std::size_t{64} << 10;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kRegionSize = std::size_t{64} << 20;
 constexpr std::size_t kAlignment = 64;
+constexpr std::size_t kPage = 4096;
 
-// A region hands out blocks front to back and is returned to the system when its last block
-// is freed. Pages are only backed once written, so the unused end of a region costs nothing.
+// A region hands out blocks first from the ranges freed in it, then from its untouched end,
+// and is returned to the system when its last block is freed. Pages are only backed once
+// written; the pages of a freed range are given back at once, so an array that grows by
+// copying holds no more memory than its last two copies.
 struct Region {
     char* base = nullptr;
     std::size_t size = 0;
-    std::size_t used = 0;
+    std::size_t used = 0;  // the untouched end starts here
     std::size_t live = 0;  // blocks not yet freed
+    std::map<std::size_t, std::size_t> freed;  // offset -> length, merged with neighbours
+
+    // A block from the freed ranges, first fit; nullptr when none is large enough.
+    char* TakeFreed(std::size_t bytes) {
+        for (auto it = freed.begin(); it != freed.end(); ++it) {
+            if (it->second < bytes) continue;
+            const std::size_t offset = it->first;
+            const std::size_t rest = it->second - bytes;
+            freed.erase(it);
+            if (rest > 0) freed.emplace(offset + bytes, rest);
+            return base + offset;
+        }
+        return nullptr;
+    }
+
+    void Release(std::size_t offset, std::size_t bytes) {
+        // Whole pages inside the range go back to the system; the block's neighbours keep theirs.
+        const std::size_t first = (offset + kPage - 1) / kPage * kPage;
+        const std::size_t last = (offset + bytes) / kPage * kPage;
+        if (last > first) madvise(base + first, last - first, MADV_DONTNEED);
+        auto next = freed.lower_bound(offset);
+        if (next != freed.begin()) {
+            const auto previous = std::prev(next);
+            if (previous->first + previous->second == offset) {
+                offset = previous->first;
+                bytes += previous->second;
+                freed.erase(previous);
+            }
+        }
+        if (next != freed.end() && offset + bytes == next->first) {
+            bytes += next->second;
+            freed.erase(next);
+        }
+        if (offset + bytes == used) {
+            used = offset;  // the range joins the untouched end
+        } else {
+            freed.emplace(offset, bytes);
+        }
+    }
 };
 
 // The bookkeeping is never destroyed: arrays of static storage (the model's parts) free their
@@ -41,13 +85,14 @@ struct Region {
 struct Regions {
     std::mutex mutex;
     std::vector<Region> list;  // the last one is the one being filled
+    BulkUsage usage;
 };
 Regions& TheRegions() {
     static Regions* const regions = new Regions;
     return *regions;
 }
 
-Region* NewRegion(std::size_t atLeast) {
+Region* NewRegion(Regions& regions, std::size_t atLeast) {
     const std::size_t size = std::max(kRegionSize, (atLeast + kHugePage - 1) / kHugePage * kHugePage);
     // Over-allocate by one huge page so that the region can start on a huge-page boundary.
     void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
@@ -62,24 +107,41 @@ Region* NewRegion(std::size_t atLeast) {
 #ifdef MADV_HUGEPAGE
     madvise(base, size, MADV_HUGEPAGE);  // a hint; without it the region is just ordinary pages
 #endif
-    std::vector<Region>& list = TheRegions().list;
-    list.push_back({base, size, 0, 0});
-    return &list.back();
+    regions.list.emplace_back();
+    Region& region = regions.list.back();
+    region.base = base;
+    region.size = size;
+    regions.usage.mappedBytes += size;
+    return &region;
 }
+
+std::size_t Rounded(std::size_t bytes) { return (bytes + kAlignment - 1) / kAlignment * kAlignment; }
 
 }  // namespace
 
 void* AllocateBulk(std::size_t bytes) {
     if (bytes < kBulkThreshold) return ::operator new(bytes);
-    const std::size_t rounded = (bytes + kAlignment - 1) / kAlignment * kAlignment;
+    const std::size_t rounded = Rounded(bytes);
     Regions& regions = TheRegions();
     std::lock_guard lock(regions.mutex);
-    Region* region = regions.list.empty() ? nullptr : &regions.list.back();
-    if (!region || region->size - region->used < rounded) region = NewRegion(rounded);
-    if (!region) throw std::bad_alloc();
-    void* const block = region->base + region->used;
-    region->used += rounded;
-    ++region->live;
+    char* block = nullptr;
+    // Newest regions first: they are the ones most likely to have room.
+    for (auto it = regions.list.rbegin(); it != regions.list.rend() && !block; ++it) {
+        block = it->TakeFreed(rounded);
+        if (!block && it->size - it->used >= rounded) {
+            block = it->base + it->used;
+            it->used += rounded;
+        }
+        if (block) ++it->live;
+    }
+    if (!block) {
+        Region* const region = NewRegion(regions, rounded);
+        if (!region) throw std::bad_alloc();
+        block = region->base;
+        region->used = rounded;
+        region->live = 1;
+    }
+    regions.usage.liveBytes += rounded;
     return block;
 }
 
@@ -89,17 +151,28 @@ void FreeBulk(void* block, std::size_t bytes) noexcept {
         ::operator delete(block);
         return;
     }
+    const std::size_t rounded = Rounded(bytes);
     Regions& regions = TheRegions();
     std::lock_guard lock(regions.mutex);
     char* const address = static_cast<char*>(block);
     for (auto it = regions.list.begin(); it != regions.list.end(); ++it) {
         if (address < it->base || address >= it->base + it->size) continue;
+        regions.usage.liveBytes -= rounded;
         if (--it->live == 0) {
             munmap(it->base, it->size);
+            regions.usage.mappedBytes -= it->size;
             regions.list.erase(it);
+        } else {
+            it->Release(static_cast<std::size_t>(address - it->base), rounded);
         }
         return;
     }
+}
+
+BulkUsage CurrentBulkUsage() {
+    Regions& regions = TheRegions();
+    std::lock_guard lock(regions.mutex);
+    return regions.usage;
 }
 
 }  // namespace trenn

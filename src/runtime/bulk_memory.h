@@ -4,7 +4,7 @@
 // index lists. Blocks of 64 KiB or more come out of big regions backed by huge pages where the
 // system offers them: filling a quarter gigabyte of 4 KiB pages costs a page fault every 4 KiB,
 // which made loading large models several times slower than reading them. Smaller blocks come
-// from the ordinary heap.
+// from the ordinary heap. Freed blocks are reused, and their pages given back to the system.
 
 #include <cstddef>
 #include <new>
@@ -13,6 +13,13 @@ namespace trenn {
 
 void* AllocateBulk(std::size_t bytes);
 void FreeBulk(void* block, std::size_t bytes) noexcept;
+
+// What the regions hold: address space taken from the system, and the blocks handed out of it.
+struct BulkUsage {
+    std::size_t mappedBytes = 0;
+    std::size_t liveBytes = 0;
+};
+BulkUsage CurrentBulkUsage();
 
 template <typename T>
 struct BulkAllocator {

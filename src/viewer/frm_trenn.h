@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/model.h"
@@ -17,6 +18,7 @@ namespace trenn {
 
 class PartList;
 class PictureBox;
+class WireframeRenderer;
 
 // A check box's Value: 0 unchecked, 1 checked, 2 grayed.
 int CheckBoxValue(const QCheckBox& box);
@@ -60,7 +62,7 @@ public:
     // How many times the picture has been drawn since the window was created.
     int RedrawCount() const { return redrawCount_; }
     // Threads the redraw may use; large models share the work when this is above 1.
-    void SetDrawThreads(int threads) { drawThreads_ = threads; }
+    void SetDrawThreads(int threads);
 
 protected slots:
     // Event handlers, connected in the constructor. Virtual so that the tests can watch the
@@ -82,7 +84,7 @@ private:
     float m_lastX = 0.0f;
     float m_lastY = 0.0f;
     int redrawCount_ = 0;
-    int drawThreads_ = 2;
+    std::unique_ptr<WireframeRenderer> renderer_;
 
     QWidget* picParts_ = nullptr;
     PartList* lstParts_ = nullptr;

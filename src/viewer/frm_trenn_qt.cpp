@@ -65,7 +65,8 @@ int CheckBoxValue(const QCheckBox& box) {
 
 FrmTrenn::FrmTrenn()
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      renderer_(std::make_unique<WireframeRenderer>(2)) {
     setObjectName(QStringLiteral("frmTrenn"));
     setWindowTitle(QStringLiteral("Trenn"));
     setWindowIcon(TrennIcon());
@@ -109,6 +110,8 @@ FrmTrenn::FrmTrenn()
 }
 
 FrmTrenn::~FrmTrenn() = default;
+
+void FrmTrenn::SetDrawThreads(int threads) { renderer_->SetThreads(threads); }
 
 void FrmTrenn::AddPartItem(const std::string& text) {
     QString chars;
@@ -199,7 +202,6 @@ void FrmTrenn::lstParts_ItemCheck(int /*index*/) { DrawParts(); }
 // ---- Drawing -------------------------------------------------------------------------------
 
 void FrmTrenn::DrawParts() {
-    picShow_->Cls();
     WireframeScene scene;
     scene.parts = &g_parts;
     const int count = lstParts_->ListCount();
@@ -216,10 +218,13 @@ void FrmTrenn::DrawParts() {
     scene.mapping = picShow_->ImageMapping();
     scene.pixelScale = picShow_->PixelScale();
 
+    // Without the memory for this redraw the picture keeps what it shows.
+    if (!renderer_->Prepare(scene)) return;
+    picShow_->Cls();
     QImage& image = picShow_->Image();
     const RasterTarget target{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(),
                               image.height(), image.bytesPerLine() / 4};
-    DrawWireframe(scene, target, drawThreads_);
+    renderer_->Draw(target);
     if (anyChecked) {
         // The pens stay as the last part left them: the edge pen.
         picShow_->SetDrawWidth(1);

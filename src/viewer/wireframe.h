@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "app/model.h"
@@ -26,10 +27,45 @@ struct WireframeScene {
     int pixelScale = 1;
 };
 
-// Draws every checked part over what the target holds: first a dot for every vertex, then
-// the outline of every triangle of its strip. A triple naming a vertex outside the part, a
-// degenerate triple and a vertex whose rotation faults are skipped. `threads` above 1 lets
-// large models share the work without changing a pixel.
-void DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads = 1);
+// Draws scenes of one model: every checked part over what the target holds, first a dot for
+// every vertex, then the outline of every triangle of its strip. A triple naming a vertex
+// outside the part, a degenerate triple and a vertex whose rotation faults are skipped.
+//
+// Between redraws it keeps what it worked out per part (coordinates, edge lists), for the
+// parts of the last redraw and within a budget that grows with the model's size; parts that
+// share their arrays share that work. A second thread, started on first use, lets large models
+// share the drawing without changing a pixel. The parts' arrays never change, so a renderer
+// serves one model: a new model needs a new renderer, or Clear().
+class WireframeRenderer {
+public:
+    explicit WireframeRenderer(int threads = 1);
+    ~WireframeRenderer();
+    WireframeRenderer(const WireframeRenderer&) = delete;
+    WireframeRenderer& operator=(const WireframeRenderer&) = delete;
+
+    // Gets everything ready for drawing the scene, without touching any picture. False when
+    // the memory for it cannot be had: then nothing may be drawn, and the picture keeps what
+    // it shows. The scene's parts must stay as they are until Draw has returned.
+    bool Prepare(const WireframeScene& scene);
+    // Draws the scene last prepared over what the target holds. Allocates nothing.
+    void Draw(const RasterTarget& target);
+    // Prepare, then Draw; false (the target untouched) when Prepare failed.
+    bool Render(const WireframeScene& scene, const RasterTarget& target);
+
+    // Forgets everything kept between redraws.
+    void Clear();
+    void SetThreads(int threads);
+    // Bytes of work kept between redraws, and what they may grow to for the last scene.
+    std::size_t CachedBytes() const;
+    std::size_t CacheBudget() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// One picture with a renderer of its own: nothing is kept between calls. False, the target
+// untouched, when the memory for drawing cannot be had.
+bool DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads = 1);
 
 }  // namespace trenn

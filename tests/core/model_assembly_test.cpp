@@ -203,7 +203,7 @@ TEST_F(ModelAssembly, ArraysCutByTheEndOfTheFileReadAsZeros) {
     EXPECT_EQ(part.vertices[2].x, 0.0f);
     EXPECT_EQ(part.vertices[3].z, 0.0f);
     EXPECT_EQ(part.indices.Count(), 0x7FFFFFFF);
-    EXPECT_EQ(part.indices.Stored().size(), 20u);  // 40 bytes of the file hold indices
+    EXPECT_EQ(part.indices.StoredCount(), 20u);  // 40 bytes of the file hold indices
     EXPECT_EQ(part.indices.At(1'000'000'000), 0);
     EXPECT_FLOAT_EQ(window_.scale[2], 9.0f);
 }
@@ -263,91 +263,4 @@ TEST_F(ModelAssembly, FailureNamesThePartAndWhy) {
                   "part 1 (symbol 0, value 0x40): no mesh block marker between 0x40 and the end "
                   "of the data (0x1f0 bytes)");
     }
-}
-
-// The drawing keeps per-part work under these ids, so a change must never keep an old id.
-TEST(ContentIds, VertexListRenewsItsIdOnEveryChange) {
-    VertexList vertices;
-    vertices.resize(3);
-    const std::uint64_t filled = vertices.Id();
-    EXPECT_NE(filled, VertexList().Id());
-
-    const VertexList& reader = vertices;
-    EXPECT_EQ(reader[1].x, 0.0f);
-    EXPECT_EQ(reader.data()->y, 0.0f);
-    EXPECT_EQ(vertices.Id(), filled) << "reading must keep the id";
-
-    const VertexList copy = vertices;
-    EXPECT_EQ(copy.Id(), filled) << "a copy holds the same records";
-
-    vertices[1].x = 2.0f;
-    const std::uint64_t edited = vertices.Id();
-    EXPECT_NE(edited, filled);
-    EXPECT_EQ(copy.Id(), filled);
-    for (MeshVertex& v : vertices) v.z = 1.0f;
-    EXPECT_NE(vertices.Id(), edited);
-
-    const IndexList a(3, {0, 1, 2}), b(3, {0, 1, 2});
-    EXPECT_NE(a.Id(), b.Id()) << "lists made apart";
-    EXPECT_NE(a.Id(), edited);
-}
-
-// The list keeps its records in bulk memory of its own: growth, copies and moves must keep every
-// record, new records must be zeros, and a record of the list itself may be appended to it.
-TEST(ContentIds, VertexListKeepsItsRecordsThroughGrowthCopiesAndMoves) {
-    const auto record = [](int i) {
-        MeshVertex v;
-        v.x = static_cast<float>(i);
-        v.y = static_cast<float>(-i);
-        v.z = 0.5f;
-        v.extra[27] = static_cast<std::uint8_t>(i);
-        return v;
-    };
-    const auto holds = [&](const VertexList& list, int count) {
-        if (list.size() != static_cast<std::size_t>(count)) return false;
-        for (int i = 0; i < count; ++i) {
-            const MeshVertex& v = list[static_cast<std::size_t>(i)];
-            if (v.x != static_cast<float>(i) || v.y != static_cast<float>(-i) || v.z != 0.5f ||
-                v.extra[27] != static_cast<std::uint8_t>(i)) {
-                return false;
-            }
-        }
-        return true;
-    };
-    VertexList list;
-    EXPECT_TRUE(list.empty());
-    for (int i = 0; i < 40000; ++i) list.push_back(record(i));  // past the bulk threshold
-    EXPECT_TRUE(holds(list, 40000));
-
-    VertexList copy = list;
-    EXPECT_TRUE(holds(copy, 40000));
-    EXPECT_NE(copy.data(), list.data());
-    const VertexList moved = std::move(copy);
-    EXPECT_TRUE(holds(moved, 40000));
-    EXPECT_TRUE(copy.empty());
-
-    list.resize(40002);
-    EXPECT_EQ(list[40001].x, 0.0f);
-    EXPECT_EQ(list[40001].extra[27], 0u);
-    list.resize(3);
-    EXPECT_TRUE(holds(list, 3));
-    VertexList full;
-    full.reserve(2);
-    full.push_back(record(0));
-    full.push_back(record(1));
-    full.push_back(full[1]);  // grows, moving the record the argument refers to
-    EXPECT_EQ(full[2].x, 1.0f);
-    EXPECT_EQ(full[2].extra[27], 1u);
-    EXPECT_THROW(static_cast<const VertexList&>(list).at(4), std::out_of_range);
-
-    list = moved;
-    EXPECT_TRUE(holds(list, 40000));
-    EXPECT_EQ(list.Id(), moved.Id());
-    list.assign(2, record(7));
-    EXPECT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[1].x, 7.0f);
-
-    VertexList filled = VertexList::ForFilling(5);
-    EXPECT_EQ(filled.size(), 5u);
-    EXPECT_NE(filled.Id(), VertexList().Id());
 }

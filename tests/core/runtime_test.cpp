@@ -15,6 +15,7 @@
 #include "runtime/bulk_memory.h"
 #include "runtime/checked.h"
 #include "runtime/text.h"
+#include "support/sanitizers.h"
 #include "support/temp_dir.h"
 
 using namespace trenn;
@@ -127,6 +128,37 @@ TEST(BulkMemory, LargeBlocksAreDistinctAlignedAndReusableInAnyOrder) {
     Array small(10);  // below the threshold: from the ordinary heap
     small[9] = 1;
     EXPECT_EQ(small[9], 1u);
+}
+
+// Resident memory of this process in KiB.
+long ResidentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Freed blocks are reused and their pages given back, even in a region that a live block keeps:
+// an array that grows by copying, 1 MiB at a time, then holds about its own size, not the sum
+// of every copy it went through, and a block freed and asked for again takes no new memory.
+TEST(BulkMemory, FreedBlocksAreReusedAndGivenBack) {
+    if (kSanitized) GTEST_SKIP() << "under AddressSanitizer every block comes from the heap";
+    using Array = std::vector<std::uint64_t, trenn::BulkAllocator<std::uint64_t>>;
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const Array pin(kMiB / 8, 1u);  // a live block in the region the copies start in
+    const long before = ResidentKiB();
+    {
+        Array growing;
+        for (std::uint64_t i = 0; i < 64; ++i) growing.resize(growing.size() + kMiB / 8, i);
+        EXPECT_LT(ResidentKiB() - before, 80 * 1024) << "64 MiB grown by copying";
+    }
+    EXPECT_LT(ResidentKiB() - before, 8 * 1024) << "after the array went";
+
+    const std::size_t mapped = trenn::CurrentBulkUsage().mappedBytes;
+    for (int round = 0; round < 50; ++round) {
+        Array a(3 * kMiB / 8, 2u), b(5 * kMiB / 8, 3u);
+    }
+    EXPECT_EQ(trenn::CurrentBulkUsage().mappedBytes, mapped) << "50 rounds of 8 MiB asked for and freed";
 }
 
 // A large array of static storage that still holds its block when the program ends, as the

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/vertex_edit.h"
 #include "app/model.h"
 #include "viewer/frm_trenn.h"
 #include "viewer/part_list.h"
@@ -33,14 +34,16 @@ struct Point {
 
 MeshPart Part(const std::vector<Point>& points, std::vector<std::int16_t> indices) {
     MeshPart part;
+    std::vector<MeshVertex> records;
     for (const Point& p : points) {
         MeshVertex v;
         v.x = p.x;
         v.y = p.y;
         v.z = p.z;
         v.extra.fill(0xA5);
-        part.vertices.push_back(v);
+        records.push_back(v);
     }
+    part.vertices = VertexList(records);
     const auto count = static_cast<std::int32_t>(indices.size());
     part.indices = IndexList(count, std::move(indices));
     return part;
@@ -421,7 +424,9 @@ TEST_F(Drawing, TurnedMeshMatchesTheReference) {
         }
     }
     MeshPart second = Part(points, strip);
-    for (MeshVertex& v : second.vertices) v.z += 1.5f;
+    EditVertices(second.vertices, [](std::vector<MeshVertex>& records) {
+        for (MeshVertex& v : records) v.z += 1.5f;
+    });
     Draw({Part(points, strip), second}, {0, 1}, kFitted,
          {Qt::Key_Left, Qt::Key_Left, Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Right});
     EXPECT_NE(window().Yaw(), 0.0f);

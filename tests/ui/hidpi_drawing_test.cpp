@@ -33,13 +33,15 @@ int CornerY(int y, int scale) { return scale * (173 - y); }
 
 MeshPart Part(const std::vector<std::pair<float, float>>& points, std::vector<std::int16_t> indices) {
     MeshPart part;
+    std::vector<MeshVertex> records;
     for (const auto& [x, y] : points) {
         MeshVertex v;
         v.x = x;
         v.y = y;
         v.z = 0.0f;
-        part.vertices.push_back(v);
+        records.push_back(v);
     }
+    part.vertices = VertexList(records);
     const auto count = static_cast<std::int32_t>(indices.size());
     part.indices = IndexList(count, std::move(indices));
     return part;

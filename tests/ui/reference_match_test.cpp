@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "support/vertex_edit.h"
 #include "../../bench/bench_models.h"
 #include "../../bench/reference_renderer.h"
 #include "app/model.h"
@@ -47,12 +48,13 @@ float Coordinate(std::mt19937& random) {
 MeshPart RandomPart(std::mt19937& random) {
     std::uniform_int_distribution<int> vertexCount(1, 120);
     MeshPart part;
-    part.vertices.resize(static_cast<std::size_t>(vertexCount(random)));
-    for (MeshVertex& v : part.vertices) {
+    std::vector<MeshVertex> records(static_cast<std::size_t>(vertexCount(random)));
+    for (MeshVertex& v : records) {
         v.x = Coordinate(random);
         v.y = Coordinate(random);
         v.z = Coordinate(random);
     }
+    part.vertices = VertexList(records);
     const int vertices = static_cast<int>(part.vertices.size());
     std::uniform_int_distribution<int> entries(0, 300);
     std::uniform_int_distribution<int> index(-3, vertices + 2);  // some outside the array
@@ -137,6 +139,7 @@ TEST(ReferenceMatch, ShortLinesAlongTheSides) {
     std::uniform_real_distribution<float> along(0.0f, 340.0f);
     for (int p = 0; p < 3; ++p) {
         MeshPart part;
+        std::vector<MeshVertex> records;
         for (int v = 0; v < 3000; ++v) {
             // The first part reaches past the sides. The second keeps every end between a pixel in from
             // the left and top and two pixels in from the right and bottom, the bounds
@@ -156,12 +159,13 @@ TEST(ReferenceMatch, ShortLinesAlongTheSides) {
             MeshVertex vertex;
             vertex.x = px - 197.5f;
             vertex.y = 173.0f - py;
-            part.vertices.push_back(vertex);
+            records.push_back(vertex);
         }
+        part.vertices = VertexList(records);
         // Triples of nearby vertices: short lines along one side.
         std::vector<std::pair<float, int>> order;
         for (int v = 0; v < 3000; ++v) {
-            const MeshVertex& m = part.vertices[static_cast<std::size_t>(v)];
+            const MeshVertex m = part.vertices[static_cast<std::size_t>(v)];
             order.push_back({std::round(m.x / 8.0f) * 1000.0f + m.y, v});
         }
         std::sort(order.begin(), order.end());
@@ -194,11 +198,13 @@ TEST(ReferenceMatch, LargeModelsOnTwoThreads) {
         for (std::size_t i = 0; i < scene.parts.size(); ++i) scene.checked.push_back(i != 1 || model % 2);
         if (model >= 2) {
             std::uniform_int_distribution<std::size_t> pick(0, scene.parts[0].vertices.size() - 1);
-            for (int n = 0; n < 20; ++n) scene.parts[0].vertices[pick(random)].x = 40.0f;
-            if (model == 3) {
-                scene.parts[0].vertices[pick(random)].z = 3.0e38f;
-                scene.parts[0].vertices[pick(random)].x = 3.0e38f;
-            }
+            EditVertices(scene.parts[0].vertices, [&](std::vector<MeshVertex>& records) {
+                for (int n = 0; n < 20; ++n) records[pick(random)].x = 40.0f;
+                if (model == 3) {
+                    records[pick(random)].z = 3.0e38f;
+                    records[pick(random)].x = 3.0e38f;
+                }
+            });
         }
         for (int s = 0; s < 3 + model; ++s) scene.yaw = StepAngle(scene.yaw, ROTATION_STEP);
         for (int s = 0; s < 5; ++s) scene.pitch = StepAngle(scene.pitch, -ROTATION_STEP);
@@ -209,14 +215,16 @@ TEST(ReferenceMatch, LargeModelsOnTwoThreads) {
     }
 }
 
-// A redraw of the same parts after their vertices moved: what the redraw keeps between pictures
-// must follow the model, not the previous picture.
+// A redraw after parts were replaced by others (a new model): what the redraw keeps between
+// pictures must follow the model, not the previous picture.
 TEST(ReferenceMatch, RedrawAfterTheModelChanges) {
     std::mt19937 random(99);
     Scene scene = RandomScene(random);
     scene.checked.assign(scene.parts.size(), true);
     ExpectSamePicture(scene, "first picture");
-    for (MeshVertex& v : scene.parts[0].vertices) v.y = -v.y;
+    EditVertices(scene.parts[0].vertices, [](std::vector<MeshVertex>& records) {
+        for (MeshVertex& v : records) v.y = -v.y;
+    });
     scene.parts.push_back(RandomPart(random));
     scene.checked.push_back(true);
     ExpectSamePicture(scene, "after the change");

@@ -28,14 +28,15 @@ constexpr float kThreeSteps = 0.26183334f;
 
 MeshPart Triangle() {
     MeshPart part;
-    part.vertices.resize(3);
-    part.vertices[0].x = -1.0f;
-    part.vertices[0].y = -1.0f;
-    part.vertices[0].z = 0.5f;
-    part.vertices[1].x = 1.0f;
-    part.vertices[1].y = -0.5f;
-    part.vertices[2].y = 1.2f;
-    part.vertices[2].z = -1.0f;
+    std::vector<MeshVertex> records(3);
+    records[0].x = -1.0f;
+    records[0].y = -1.0f;
+    records[0].z = 0.5f;
+    records[1].x = 1.0f;
+    records[1].y = -0.5f;
+    records[2].y = 1.2f;
+    records[2].z = -1.0f;
+    part.vertices = VertexList(records);
     part.indices = IndexList(3, {0, 1, 2});
     return part;
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <vector>
+
+#include "app/model.h"
+
+namespace trenn {
+
+// Vertex lists never change once made: a test that wants other records makes a new list.
+template <typename Edit>
+void EditVertices(VertexList& list, Edit edit) {
+    std::vector<MeshVertex> records(list.begin(), list.end());
+    edit(records);
+    list = VertexList(records);
+}
+
+}  // namespace trenn
