@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "viewer/raster.h"
+#include "render/raster.h"
 
 namespace {
 

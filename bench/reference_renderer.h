@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/model.h"
-#include "viewer/qt_primitives.h"
-#include "viewer/rotation.h"
-#include "viewer/view_mapping.h"
+#include "qt/paint_primitives.h"
+#include "render/rotation.h"
+#include "render/view_mapping.h"
 
 namespace trenn {
 

@@ -33,10 +33,10 @@
 #include "app/model_assembly.h"
 #include "bench_models.h"
 #include "reference_renderer.h"
-#include "viewer/frm_trenn.h"
-#include "viewer/part_list.h"
-#include "viewer/picture_box.h"
-#include "viewer/rotation.h"
+#include "qt/frm_trenn.h"
+#include "qt/part_list.h"
+#include "qt/picture_box.h"
+#include "render/rotation.h"
 
 extern char** environ;
 

@@ -32,10 +32,10 @@
 #include "app/model_assembly.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
-#include "viewer/raster.h"
-#include "viewer/rotation.h"
-#include "viewer/view_mapping.h"
-#include "viewer/wireframe.h"
+#include "render/raster.h"
+#include "render/rotation.h"
+#include "render/view_mapping.h"
+#include "render/wireframe.h"
 
 namespace trenn::fuzz {
 

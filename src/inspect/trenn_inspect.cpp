@@ -20,9 +20,9 @@
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
 #include "runtime/text.h"
-#include "viewer/rotation.h"
-#include "viewer/view_mapping.h"
-#include "viewer/wireframe.h"
+#include "render/rotation.h"
+#include "render/view_mapping.h"
+#include "render/wireframe.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "viewer/rotation.h"
+#include "render/rotation.h"
 
 using namespace trenn;
 

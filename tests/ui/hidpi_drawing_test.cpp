@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/model.h"
-#include "viewer/raster.h"
-#include "viewer/view_mapping.h"
-#include "viewer/wireframe.h"
+#include "render/raster.h"
+#include "render/view_mapping.h"
+#include "render/wireframe.h"
 
 namespace trenn {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "dialog/common_dialog.h"
-#include "dialog/open_file_dialog.h"
+#include "qt/open_file_dialog.h"
 #include "support/temp_dir.h"
 
 // Readable failure output for Qt strings.

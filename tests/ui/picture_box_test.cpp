@@ -10,7 +10,7 @@
 #include <cmath>
 #include <vector>
 
-#include "viewer/picture_box.h"
+#include "qt/picture_box.h"
 
 namespace trenn {
 namespace {

@@ -1,4 +1,4 @@
-// The headless rasterizer against the real painter calls of qt_primitives.h: every case is
+// The headless rasterizer against the real painter calls of qt/paint_primitives.h: every case is
 // drawn both ways on a white 395x346 RGB32 image and the differing pixels are counted.
 
 #include <QImage>
@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "viewer/qt_primitives.h"
-#include "viewer/raster.h"
+#include "qt/paint_primitives.h"
+#include "render/raster.h"
 
 namespace trenn {
 namespace {

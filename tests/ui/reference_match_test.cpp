@@ -19,8 +19,8 @@
 #include "../../bench/bench_models.h"
 #include "../../bench/reference_renderer.h"
 #include "app/model.h"
-#include "viewer/rotation.h"
-#include "viewer/wireframe.h"
+#include "render/rotation.h"
+#include "render/wireframe.h"
 
 namespace trenn {
 namespace {

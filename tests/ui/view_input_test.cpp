@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "app/model.h"
-#include "viewer/frm_trenn.h"
-#include "viewer/part_list.h"
-#include "viewer/picture_box.h"
-#include "viewer/rotation.h"
+#include "qt/frm_trenn.h"
+#include "qt/part_list.h"
+#include "qt/picture_box.h"
+#include "render/rotation.h"
 
 namespace trenn {
 namespace {

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "runtime/load_failure.h"
-#include "viewer/frm_trenn.h"
-#include "viewer/part_list.h"
-#include "viewer/picture_box.h"
+#include "qt/frm_trenn.h"
+#include "qt/part_list.h"
+#include "qt/picture_box.h"
 
 namespace trenn {
 namespace {

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "app/main_module.h"
-#include "dialog/open_file_dialog.h"
-#include "viewer/app_icon.h"
-#include "viewer/frm_trenn.h"
+#include "qt/open_file_dialog.h"
+#include "qt/app_icon.h"
+#include "qt/frm_trenn.h"
 
 namespace {
 

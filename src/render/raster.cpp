@@ -1,4 +1,4 @@
-#include "viewer/raster.h"
+#include "render/raster.h"
 
 #include <algorithm>
 #include <atomic>

@@ -2,7 +2,7 @@
 
 // Headless drawing of the picture area's dots and 1-px lines straight into a 32-bit pixel
 // buffer, reproducing pixel for pixel what the toolkit's raster engine draws for PaintDot and
-// PaintLine (qt_primitives.h) on an RGB32 image without antialiasing. No toolkit includes.
+// PaintLine (qt/paint_primitives.h) on an RGB32 image without antialiasing. No toolkit includes.
 //
 // Colours are written as given: pass an opaque 0xffRRGGBB value, as the RGB32 image stores it.
 // Translucent colours would be blended by the toolkit; they are not reproduced here.

@@ -1,4 +1,4 @@
-#include "viewer/part_list.h"
+#include "qt/part_list.h"
 
 #include <stdexcept>
 #include <string>
@@ -71,6 +71,3 @@ void PartList::CheckChanged(const QListWidgetItem* changed) {
 }
 
 }  // namespace trenn
-
-// The header does not share this file's base name, so AUTOMOC needs the hint.
-#include "moc_part_list.cpp"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/model.h"
-#include "viewer/raster.h"
-#include "viewer/view_mapping.h"
+#include "render/raster.h"
+#include "render/view_mapping.h"
 
 namespace trenn {
 

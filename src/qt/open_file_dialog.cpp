@@ -1,6 +1,6 @@
 // The Qt stand-in for the platform's open-file dialog.
 
-#include "dialog/open_file_dialog.h"
+#include "qt/open_file_dialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "viewer/picture_box.h"
+#include "qt/picture_box.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "viewer/qt_primitives.h"
+#include "qt/paint_primitives.h"
 
 namespace trenn {
 
@@ -203,6 +203,3 @@ int WindowsKeyCode(const QKeyEvent& event) {
 }
 
 }  // namespace trenn
-
-// The header does not share this file's base name, so AUTOMOC needs the hint.
-#include "moc_picture_box.cpp"

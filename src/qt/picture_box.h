@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "viewer/view_mapping.h"
+#include "render/view_mapping.h"
 
 class QKeyEvent;
 

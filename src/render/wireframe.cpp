@@ -1,4 +1,4 @@
-#include "viewer/wireframe.h"
+#include "render/wireframe.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "viewer/rotation.h"
+#include "render/rotation.h"
 
 namespace trenn {
 namespace {

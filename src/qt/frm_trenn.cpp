@@ -1,4 +1,4 @@
-#include "viewer/frm_trenn.h"
+#include "qt/frm_trenn.h"
 
 #include <QCheckBox>
 #include <QFont>
@@ -12,11 +12,11 @@
 #include "app/model.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
-#include "viewer/app_icon.h"
-#include "viewer/part_list.h"
-#include "viewer/picture_box.h"
-#include "viewer/rotation.h"
-#include "viewer/wireframe.h"
+#include "qt/app_icon.h"
+#include "qt/part_list.h"
+#include "qt/picture_box.h"
+#include "render/rotation.h"
+#include "render/wireframe.h"
 
 namespace trenn {
 
@@ -235,6 +235,3 @@ void FrmTrenn::DrawParts() {
 }
 
 }  // namespace trenn
-
-// The header does not share this file's base name, so AUTOMOC needs the hint.
-#include "moc_frm_trenn.cpp"
