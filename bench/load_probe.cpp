@@ -9,23 +9,12 @@
 #include <fstream>
 #include <string>
 
+#include "app/headless_window.h"
 #include "app/model_assembly.h"
 #include "elf/elf_data.h"
 #include "runtime/load_failure.h"
 
 namespace {
-
-class ProbeWindow : public trenn::ViewerWindow {
-public:
-    int items = 0;
-    void AddPartItem(const std::string&) override { ++items; }
-    std::int32_t PartListNewIndex() const override { return items - 1; }
-    void SetPartItemData(std::int32_t, std::int32_t) override {}
-    float PictureWidth() const override { return 5985.0f; }
-    float PictureHeight() const override { return 5250.0f; }
-    void ScalePicture(float, float, float, float) override {}
-    void ShowWindow() override {}
-};
 
 // A "Name:   1234 kB" line of /proc/self/status, in KiB.
 long StatusKiB(const char* name) {
@@ -46,7 +35,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const long startKiB = StatusKiB("VmRSS");
-    ProbeWindow window;
+    trenn::HeadlessWindow window;
     const auto start = std::chrono::steady_clock::now();
     if (trenn::LoadElfObject(argv[1], argv[2]) != trenn::kTrue) {
         std::fprintf(stderr, "load failed: %s\n", trenn::g_loadFailureDetail.c_str());

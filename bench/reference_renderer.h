@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "app/model.h"
+#include "app/picture_geometry.h"
 #include "qt/paint_primitives.h"
 #include "render/rotation.h"
 #include "render/view_mapping.h"
 
 namespace trenn {
 
-inline constexpr int kReferenceWidth = 395;
-inline constexpr int kReferenceHeight = 346;
+inline constexpr int kReferenceWidth = picture::kInnerWidth;
+inline constexpr int kReferenceHeight = picture::kInnerHeight;
 
 // The turned vertex, or nothing when its rotation faults.
 inline std::optional<MeshVertex> TurnedOrNothing(const MeshVertex& vertex, float yaw, float pitch) {

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/headless_window.h"
 #include "app/main_module.h"
 #include "app/model.h"
 #include "app/model_assembly.h"
@@ -39,40 +40,11 @@
 
 namespace trenn::fuzz {
 
-// The picture area inside its border, in pixels, as the window lays it out.
-inline constexpr int kPictureWidth = 395;
-inline constexpr int kPictureHeight = 346;
+inline constexpr int kPictureWidth = picture::kInnerWidth;
+inline constexpr int kPictureHeight = picture::kInnerHeight;
 inline constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
 
-class HeadlessWindow : public ViewerWindow {
-public:
-    struct Item {
-        std::string text;
-        std::int32_t data = -1;
-    };
-    std::vector<Item> items;
-    float scale[4] = {0, 0, 0, 0};
-    int scaled = 0;
-    bool shown = false;
-
-    void AddPartItem(const std::string& text) override { items.push_back({text}); }
-    std::int32_t PartListNewIndex() const override {
-        return static_cast<std::int32_t>(items.size()) - 1;
-    }
-    void SetPartItemData(std::int32_t index, std::int32_t data) override {
-        items.at(static_cast<std::size_t>(index)).data = data;
-    }
-    float PictureWidth() const override { return 5985.0f; }
-    float PictureHeight() const override { return 5250.0f; }
-    void ScalePicture(float x1, float y1, float x2, float y2) override {
-        scale[0] = x1;
-        scale[1] = y1;
-        scale[2] = x2;
-        scale[3] = y2;
-        ++scaled;
-    }
-    void ShowWindow() override { shown = true; }
-};
+using trenn::HeadlessWindow;
 
 // TEMP names the folder the scratch file goes to; the clock is fixed, so every run of one
 // process uses the same scratch path and the previous run's file is the "old scratch file".

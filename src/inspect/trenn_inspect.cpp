@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/headless_window.h"
 #include "app/main_module.h"
 #include "app/model.h"
 #include "dialog/common_dialog.h"
@@ -43,10 +44,6 @@ constexpr const char* kHelp =
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
 
-// The picture area inside its border, in pixels; its outer size in twips is what loading
-// fits the model to.
-constexpr int kPictureInnerWidth = 395;
-constexpr int kPictureInnerHeight = 346;
 constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
 
 struct Options {
@@ -167,43 +164,14 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
     }
     for (const int key : options.keys) ApplyViewKey(key, scene.yaw, scene.pitch);
     scene.mapping = ViewMapping::FromScale(scale[0], scale[1], scale[2], scale[3],
-                                           kPictureInnerWidth, kPictureInnerHeight);
+                                           picture::kInnerWidth, picture::kInnerHeight);
     std::vector<std::uint32_t> pixels(
-        static_cast<std::size_t>(kPictureInnerWidth) * kPictureInnerHeight, kBackground);
-    const RasterTarget target{pixels.data(), kPictureInnerWidth, kPictureInnerHeight,
-                              kPictureInnerWidth};
+        static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackground);
+    const RasterTarget target{pixels.data(), picture::kInnerWidth, picture::kInnerHeight,
+                              picture::kInnerWidth};
     if (!DrawWireframe(scene, target)) return {};
     return pixels;
 }
-
-// The viewer window as loading sees it, without anything on a screen.
-class HeadlessWindow : public ViewerWindow {
-public:
-    struct Item {
-        std::string text;
-        std::int32_t data = 0;
-    };
-    std::vector<Item> items;
-    float scale[4] = {0, 0, 0, 0};
-    bool shown = false;
-
-    void AddPartItem(const std::string& text) override { items.push_back({text, 0}); }
-    std::int32_t PartListNewIndex() const override {
-        return static_cast<std::int32_t>(items.size()) - 1;
-    }
-    void SetPartItemData(std::int32_t index, std::int32_t data) override {
-        items.at(static_cast<std::size_t>(index)).data = data;
-    }
-    float PictureWidth() const override { return 5985.0f; }
-    float PictureHeight() const override { return 5250.0f; }
-    void ScalePicture(float x1, float y1, float x2, float y2) override {
-        scale[0] = x1;
-        scale[1] = y1;
-        scale[2] = x2;
-        scale[3] = y2;
-    }
-    void ShowWindow() override { shown = true; }
-};
 
 // The open-file dialog answers with the path from the command line.
 class ArgumentDialog : public OpenFileDialogPlatform {
@@ -338,7 +306,7 @@ int main(int argc, char** argv) {
             std::cerr << "trenn-inspect: not enough memory to draw the picture\n";
             return 3;
         }
-        if (!WritePng(*options.render, pixels, kPictureInnerWidth, kPictureInnerHeight)) {
+        if (!WritePng(*options.render, pixels, picture::kInnerWidth, picture::kInnerHeight)) {
             std::cerr << "trenn-inspect: cannot write " << *options.render << "\n";
             return 3;
         }

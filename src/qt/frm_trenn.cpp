@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/model.h"
+#include "app/picture_geometry.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
 #include "qt/app_icon.h"
@@ -89,7 +90,7 @@ FrmTrenn::FrmTrenn()
 
     picShow_ = new PictureBox(this);
     picShow_->setObjectName(QStringLiteral("picShow"));
-    picShow_->setGeometry(133, 4, 399, 350);
+    picShow_->setGeometry(133, 4, picture::kOuterWidth, picture::kOuterHeight);
 
     chkHorizonal_ = MakeCheckBox(picParts_, QStringLiteral("chkHorizonal"),
                                  QStringLiteral("Left/Right"), QRect(4, 328, 61, 25));

@@ -12,13 +12,8 @@
 
 namespace trenn {
 
-namespace {
-constexpr int kOuterWidth = 399;
-constexpr int kOuterHeight = 350;
-}  // namespace
-
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
-    setFixedSize(kOuterWidth, kOuterHeight);
+    setFixedSize(picture::kOuterWidth, picture::kOuterHeight);
     setFocusPolicy(Qt::StrongFocus);
     // Moves without a button arrive too; the handler decides what they mean.
     setMouseTracking(true);

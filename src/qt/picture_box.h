@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/picture_geometry.h"
 #include "render/view_mapping.h"
 
 class QKeyEvent;
@@ -19,8 +20,8 @@ class PictureBox : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kBorder = 2;        // the single sunken border, each side
-    static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kBorder = picture::kBorder;  // the single sunken border, each side
+    static constexpr int kTwipsPerPixel = picture::kTwipsPerPixel;
 
     explicit PictureBox(QWidget* parent = nullptr);
 

@@ -19,7 +19,7 @@
 #include "elfgen/elf_builder.h"
 #include "runtime/binary_file.h"
 #include "runtime/load_failure.h"
-#include "support/fake_window.h"
+#include "app/headless_window.h"
 #include "support/sanitizers.h"
 #include "support/temp_dir.h"
 
@@ -374,7 +374,7 @@ TEST(HostileMarkerSearch, SharedSearchesFindWhatOwnSearchesFind) {
         order.resize(std::min<std::size_t>(order.size(), 32768));
         symbols.resize(order.size());
         g_symbols = symbols;
-        FakeWindow window;
+        HeadlessWindow window;
         ASSERT_EQ(AssembleModel([&]() -> ViewerWindow& { return window; }, scratchPath),
                   AssemblyOutcome::WindowShown);
         ASSERT_EQ(g_parts.size(), order.size());

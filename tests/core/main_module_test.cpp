@@ -9,7 +9,7 @@
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "elfgen/elf_builder.h"
-#include "support/fake_window.h"
+#include "app/headless_window.h"
 #include "support/temp_dir.h"
 
 using namespace trenn;
@@ -21,7 +21,7 @@ public:
     std::map<std::string, std::string> environment;
     double seconds = 43210.5;
     char separator = '.';
-    FakeWindow window;
+    HeadlessWindow window;
     int windowsLoaded = 0;
     std::vector<std::pair<std::string, std::string>> messages;
 

@@ -10,7 +10,7 @@
 #include "elf/elf_data.h"
 #include "elfgen/elf_builder.h"
 #include "runtime/load_failure.h"
-#include "support/fake_window.h"
+#include "app/headless_window.h"
 #include "support/temp_dir.h"
 
 using namespace trenn;
@@ -50,7 +50,7 @@ protected:
     }
 
     TempDir dir_;
-    FakeWindow window_;
+    HeadlessWindow window_;
 };
 
 elfgen::Mesh Triangle(float scale = 1.0f) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_geometry.h"
 #include "app/model.h"
 #include "render/raster.h"
 #include "render/view_mapping.h"
@@ -26,8 +27,8 @@ const QRgb kBlack = QColor(0, 0, 0).rgb();
 
 // The inner area of the picture in widget units; one user unit a widget unit, integer user
 // coordinates on pixel corners: user (x, y) is widget corner (197 + x, 173 - y).
-constexpr int kInnerWidth = 395;
-constexpr int kInnerHeight = 346;
+constexpr int kInnerWidth = picture::kInnerWidth;
+constexpr int kInnerHeight = picture::kInnerHeight;
 int CornerX(int x, int scale) { return scale * (197 + x); }
 int CornerY(int y, int scale) { return scale * (173 - y); }
 

@@ -17,14 +17,15 @@
 #include <utility>
 #include <vector>
 
+#include "app/picture_geometry.h"
 #include "qt/paint_primitives.h"
 #include "render/raster.h"
 
 namespace trenn {
 namespace {
 
-constexpr int kWidth = 395;
-constexpr int kHeight = 346;
+constexpr int kWidth = picture::kInnerWidth;
+constexpr int kHeight = picture::kInnerHeight;
 const QColor kLineColour(0, 0, 0);
 const QColor kDotColour(0, 0, 255);
 

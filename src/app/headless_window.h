@@ -1,21 +1,28 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "app/picture_geometry.h"
 #include "app/viewer_window.h"
 
-// Records what loading does to the viewer window.
-class FakeWindow : public trenn::ViewerWindow {
+namespace trenn {
+
+// The viewer window as loading sees it, without a screen: it records the list entries, the
+// picture area's scale and whether it was shown. trenn-inspect, the fuzz targets, the
+// benchmark and the tests load into it.
+class HeadlessWindow : public ViewerWindow {
 public:
     struct Item {
         std::string text;
         std::int32_t data = -1;
     };
     std::vector<Item> items;
+    float width = picture::kWidthTwips;
+    float height = picture::kHeightTwips;
     float scale[4] = {0, 0, 0, 0};
-    float width = 5985.0f;
-    float height = 5250.0f;
+    int scaled = 0;  // times ScalePicture was called
     bool shown = false;
 
     void AddPartItem(const std::string& text) override { items.push_back({text}); }
@@ -30,6 +37,9 @@ public:
         scale[1] = y1;
         scale[2] = x2;
         scale[3] = y2;
+        ++scaled;
     }
     void ShowWindow() override { shown = true; }
 };
+
+}  // namespace trenn
