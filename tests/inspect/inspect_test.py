@@ -110,7 +110,11 @@ class Samples(InspectCase):
         # sample, parts (vertices, indices), extent, texts
         ("cube.o", [(24, 34)], 1.0, ["_cube"]),
         ("torus.o", [(85, 142)] * 12, 2.7, ["_torus_%d" % k for k in range(1, 13)]),
-        ("terrain.o", [(32768, 65788), (27904, 55984)], 10.0, ["_terrain_1", "_terrain_2"]),
+        ("ferris_wheel.o",
+         [(340, 550), (7026, 15174), (1139, 2190), (18144, 40894), (18144, 40894),
+          (19377, 41418), (19377, 41418), (7808, 15742)], 1.0,
+         ["_ground", "_stand", "_axle", "_spokes_front", "_spokes_back", "_rim_front",
+          "_rim_back", "_gondolas"]),
     ]
 
     def test_summary_of_each_sample(self):
