@@ -14,7 +14,8 @@ fi
 
 trenn_step 1/6 "Checking packages"
 trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}" "${TRENN_PACKAGE_PACKAGES[@]}" \
-    "${TRENN_FUZZ_PACKAGES[@]}" gcc-multilib xvfb xdotool x11-utils imagemagick
+    "${TRENN_PACKAGE_CHECK_PACKAGES[@]}" "${TRENN_FUZZ_PACKAGES[@]}" \
+    gcc-multilib xvfb xdotool x11-utils imagemagick
 
 trenn_step 2/6 "Configuring and building (build/, Release)"
 trenn_build build

@@ -15,6 +15,8 @@ TRENN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TRENN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
 # What package.sh and the packaging tests need on top of the build.
 TRENN_PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils man-db groff-base python3)
+# What the package tests check the .deb and its software-centre entry with.
+TRENN_PACKAGE_CHECK_PACKAGES=(lintian appstream)
 # What fuzz.sh needs: clang, and libFuzzer with clang's sanitizer run-time libraries, which
 # libclang-rt-dev brings for the default clang (libclang-rt-14-dev on Debian 12). The clang
 # packages merely recommend them, and recommendations are not installed here. The sanitizer

@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
                           elfgen::BuildModelObject({{"_cube", elfgen::MakeCube(1.0f)}}));
         elfgen::WriteFile(folder + "/torus.o",
                           elfgen::BuildModelObject(elfgen::MakeTorusParts(12, 48, 16, 2.0f, 0.7f)));
-        elfgen::WriteFile(folder + "/terrain.o",
-                          elfgen::BuildModelObject(elfgen::MakeTerrainParts(120000, 10.0f, 7u)));
+        elfgen::WriteFile(folder + "/ferris_wheel.o",
+                          elfgen::BuildModelObject(elfgen::MakeWheelParts()));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "trenn-make-samples: %s\n", error.what());
         return 1;

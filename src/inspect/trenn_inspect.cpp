@@ -31,7 +31,8 @@ using namespace trenn;
 
 constexpr const char* kUsage =
     "usage: trenn-inspect [--full] [--render OUT.png [--check all|N,M,...] [--keys KEY,...]] "
-    "OBJECT";
+    "OBJECT\n"
+    "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
     "\n\nLoads OBJECT as the viewer does and prints the parts it found, or why it failed, as "
@@ -41,6 +42,7 @@ constexpr const char* kHelp =
     "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
+    "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
 
@@ -105,7 +107,7 @@ std::vector<int> ParseKeys(const std::string& value) {
     return codes;
 }
 
-// Throws UsageError; --help is handled by the caller.
+// Throws UsageError; --help and --version are handled by the caller.
 Options ParseOptions(const std::vector<std::string>& args) {
     Options options;
     bool haveObject = false;
@@ -269,10 +271,17 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (std::find_if(args.begin(), args.end(), [](const std::string& a) {
-            return a == "--help" || a == "-h";
-        }) != args.end()) {
+    const auto given = [&](auto&&... names) {
+        return std::find_if(args.begin(), args.end(), [&](const std::string& a) {
+                   return ((a == names) || ...);
+               }) != args.end();
+    };
+    if (given("--help", "-h")) {
         std::cout << kUsage << kHelp;
+        return 0;
+    }
+    if (given("--version")) {
+        std::cout << "trenn-inspect " TRENN_VERSION "\n";
         return 0;
     }
     Options options;

@@ -110,7 +110,11 @@ class Samples(InspectCase):
         # sample, parts (vertices, indices), extent, texts
         ("cube.o", [(24, 34)], 1.0, ["_cube"]),
         ("torus.o", [(85, 142)] * 12, 2.7, ["_torus_%d" % k for k in range(1, 13)]),
-        ("terrain.o", [(32768, 65788), (27904, 55984)], 10.0, ["_terrain_1", "_terrain_2"]),
+        ("ferris_wheel.o",
+         [(340, 550), (7026, 15174), (1139, 2190), (18144, 40894), (18144, 40894),
+          (19377, 41418), (19377, 41418), (7808, 15742)], 1.0,
+         ["_ground", "_stand", "_axle", "_spokes_front", "_spokes_back", "_rim_front",
+          "_rim_back", "_gondolas"]),
     ]
 
     def test_summary_of_each_sample(self):
@@ -254,12 +258,31 @@ class Usage(InspectCase):
                 self.assertIn("usage: trenn-inspect", err)
                 self.assertFalse(os.path.exists(self.path("out.png")))
 
-    def test_help(self):
-        code, out, err = self.run_inspect("--help")
-        self.assertEqual((code, err), (0, ""))
-        self.assertTrue(out.startswith("usage: trenn-inspect"))
-        for option in ("--full", "--render", "--check", "--keys"):
-            self.assertIn(option, out)
+    def test_help_and_version(self):
+        # Either answers wherever it stands, even where a value or the object is due, and
+        # loads nothing; --help wins over --version.
+        cube = os.path.join(SAMPLES, "cube.o")
+        help_, version = "help", "version"
+        cases = [
+            (["--help"], help_),
+            (["-h", "--bogus"], help_),
+            (["--render", "--help", cube], help_),
+            (["--version", "--help"], help_),
+            (["--version"], version),
+            (["--full", cube, "--version"], version),
+            (["--render", "--version", cube], version),
+            ([cube, cube, "--version"], version),
+        ]
+        for args, answer in cases:
+            with self.subTest(args=args):
+                code, out, err = self.run_inspect(*args)
+                self.assertEqual((code, err), (0, ""))
+                if answer == help_:
+                    self.assertTrue(out.startswith("usage: trenn-inspect"), out)
+                    for option in ("--full", "--render", "--check", "--keys", "--version"):
+                        self.assertIn(option, out)
+                else:
+                    self.assertRegex(out, r"\Atrenn-inspect [0-9]+\.[0-9]+\.[0-9]+\n\Z")
 
 
 def png_size(path):

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The desktop entry passes desktop-file-validate without errors or warnings (hints are fine:
-# the entry is meant to sit in more than one main menu category) and starts the program
-# without a file argument, since Trenn asks for its file itself.
+# The desktop entry passes desktop-file-validate without a single remark: no error, no
+# warning and no hint (one main menu category, additional ones that fit it).
 # Usage: desktop_entry_test.sh ENTRY.desktop
 set -euo pipefail
 entry=$1
@@ -13,15 +12,9 @@ fi
 
 status=0
 report=$(desktop-file-validate "$entry" 2>&1) || status=$?
-printf '%s\n' "$report"
-if [ "$status" -ne 0 ] || grep -Eq ': (error|warning): ' <<<"$report"; then
-    echo "FAIL: desktop-file-validate reports problems in $entry (exit $status)"
-    exit 1
-fi
-
-exec_line=$(sed -n 's/^Exec=//p' "$entry")
-if [ -z "$exec_line" ] || [[ "$exec_line" == *%* ]]; then
-    echo "FAIL: Exec must start the program without a file field code, found '$exec_line'"
+if [ "$status" -ne 0 ] || [ -n "$report" ]; then
+    printf '%s\n' "$report"
+    echo "FAIL: desktop-file-validate has remarks on $entry (exit $status)"
     exit 1
 fi
 echo "ok: $entry"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder, unpacks it into a throwaway root and checks
-# the installed Trenn: its files, that trenn-inspect runs from there, and that Depends names
-# the package of every shared library the programs load.
+# the installed Trenn: its files, that trenn-inspect runs from there, that Depends names the
+# package of every shared library the programs load, and that the versions agree. When they
+# are installed, lintian (on the .deb) and appstreamcli (on the unpacked tree) must report
+# neither errors nor warnings.
 # Usage: package_test.sh CPACK BUILD_DIR
 set -euo pipefail
 cpack=$1
@@ -44,10 +46,11 @@ stray=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v -E '^\./(usr/.*)?$' ||
 for program in trenn trenn-inspect; do
     [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program is missing or not executable"
 done
-entry="$root/usr/share/applications/trenn.desktop"
-[ -f "$entry" ] || fail "usr/share/applications/trenn.desktop is missing"
-for page in trenn-inspect trenn; do
-    [ -s "$root/usr/share/man/man1/$page.1" ] || fail "usr/share/man/man1/$page.1 is missing"
+app_id=org.example.Trenn
+entry="$root/usr/share/applications/$app_id.desktop"
+for file in "applications/$app_id.desktop" "metainfo/$app_id.metainfo.xml" doc/trenn/copyright \
+    doc/trenn/changelog.Debian.gz man/man1/trenn.1.gz man/man1/trenn-inspect.1.gz; do
+    [ -s "$root/usr/share/$file" ] || fail "usr/share/$file is missing"
 done
 for size in 16 32 48 64 128 256; do
     icon="$root/usr/share/icons/hicolor/${size}x${size}/apps/trenn.png"
@@ -133,6 +136,44 @@ for path in "${!needed_by[@]}"; do
         fail "${needed_by[$path]}needs $path from $owner, which Depends does not list"
     fi
 done
+
+# One version everywhere: the package, its changelog and what trenn-inspect says it is.
+version=$(dpkg-deb -f "$deb" Version)
+changelog_version=$(gzip -dc "$root/usr/share/doc/trenn/changelog.Debian.gz" |
+    dpkg-parsechangelog -l - -S Version 2>&1) || true
+[ "$changelog_version" = "$version" ] ||
+    fail "the changelog's latest version is '$changelog_version', the package's $version"
+if [ -x "$root/usr/bin/trenn-inspect" ]; then
+    said=$("$root/usr/bin/trenn-inspect" --version 2>&1) || true
+    [ "$said" = "trenn-inspect ${version%-*}" ] ||
+        fail "trenn-inspect --version says '$said' in package version $version"
+fi
+
+if command -v lintian >/dev/null; then
+    # Informational and pedantic remarks are shown but pass; the override file the package
+    # installs holds back the one tag that does not apply to a package made outside Debian.
+    status=0
+    report=$(lintian --tag-display-limit 0 --display-info --fail-on error,warning "$deb" 2>&1) ||
+        status=$?
+    report=$(grep -v '^running with root privileges' <<<"$report" || true)
+    [ -z "$report" ] || printf '%s\n' "$report" | sed 's/^/lintian: /'
+    if [ "$status" -ne 0 ] || grep -q '^[EW]: ' <<<"$report"; then
+        fail "lintian reports errors or warnings (exit $status)"
+    fi
+else
+    echo "not checked: lintian is not installed (Debian package lintian)"
+fi
+if command -v appstreamcli >/dev/null; then
+    # The whole installed tree: the metainfo file, and the desktop entry it launches.
+    status=0
+    report=$(appstreamcli validate-tree --no-net --explain "$root" 2>&1) || status=$?
+    printf '%s\n' "$report" | sed 's/^/appstreamcli: /'
+    if [ "$status" -ne 0 ] || grep -q '^ *[EW]: ' <<<"$report"; then
+        fail "appstreamcli validate-tree reports errors or warnings (exit $status)"
+    fi
+else
+    echo "not checked: appstreamcli is not installed (Debian package appstream)"
+fi
 
 for field in Maintainer Section Description Version; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "control field $field is empty"

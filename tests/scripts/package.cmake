@@ -3,7 +3,7 @@
 set(_package_tests ${CMAKE_CURRENT_SOURCE_DIR}/package)
 
 add_test(NAME Package.DesktopEntryValidates
-  COMMAND bash ${_package_tests}/desktop_entry_test.sh ${PROJECT_SOURCE_DIR}/packaging/trenn.desktop)
+  COMMAND bash ${_package_tests}/desktop_entry_test.sh ${PROJECT_SOURCE_DIR}/packaging/org.example.Trenn.desktop)
 
 # The man pages are configured into the build folder by packaging/packaging.cmake.
 add_test(NAME Package.ManPagesRender
@@ -14,7 +14,7 @@ find_program(TRENN_DPKG_DEB dpkg-deb)
 if(TRENN_WITH_QT AND TRENN_DPKG_DEB AND CMAKE_CPACK_COMMAND)
   add_test(NAME Package.DebianPackageInstallsAndRuns
     COMMAND bash ${_package_tests}/package_test.sh ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR})
-  set_tests_properties(Package.DebianPackageInstallsAndRuns PROPERTIES TIMEOUT 180)
+  set_tests_properties(Package.DebianPackageInstallsAndRuns PROPERTIES TIMEOUT 300)
 endif()
 
 set_tests_properties(Package.DesktopEntryValidates Package.ManPagesRender PROPERTIES TIMEOUT 60)

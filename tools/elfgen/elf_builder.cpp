@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 namespace elfgen {
@@ -229,10 +228,6 @@ Bytes BuildModelObject(const std::vector<std::pair<std::string, Mesh>>& parts) {
     return elf.Build();
 }
 
-namespace {
-
-// Appends the strip of a rows x cols vertex grid (vertex numbers from `first`), joining rows
-// and grids with degenerate triangles.
 void AppendGridStrip(std::vector<std::int16_t>& indices, int first, int rows, int cols) {
     for (int r = 0; r + 1 < rows; ++r) {
         const int top = first + r * cols;
@@ -247,8 +242,6 @@ void AppendGridStrip(std::vector<std::int16_t>& indices, int first, int rows, in
         }
     }
 }
-
-}  // namespace
 
 Mesh MakeCube(float h) {
     Mesh mesh;
@@ -291,42 +284,6 @@ std::vector<std::pair<std::string, Mesh>> MakeTorusParts(int pieces, int ringSeg
         }
         AppendGridStrip(mesh.indices, 0, to - from + 1, tubeSegments + 1);
         parts.emplace_back("_torus_" + std::to_string(p + 1), std::move(mesh));
-    }
-    return parts;
-}
-
-std::vector<std::pair<std::string, Mesh>> MakeTerrainParts(int triangles, float halfSize,
-                                                           unsigned seed) {
-    // Parts of 128 x 256 vertices: 32768 vertices and 64770 triangles each.
-    const int cols = 128;
-    const int fullRows = 256;
-    const int perPart = 2 * (cols - 1) * (fullRows - 1);
-    const int partCount = std::max(1, (triangles + perPart - 1) / perPart);
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> jitter(-0.02f, 0.02f);
-    std::vector<std::pair<std::string, Mesh>> parts;
-    int remaining = triangles;
-    const int across = static_cast<int>(std::ceil(std::sqrt(partCount)));
-    for (int p = 0; p < partCount; ++p) {
-        const int want = std::min(remaining, perPart);
-        remaining -= want;
-        const int rows = std::max(2, want / (2 * (cols - 1)) + 1);
-        Mesh mesh;
-        const float cell = 2 * halfSize / static_cast<float>(across);
-        const float x0 = -halfSize + cell * static_cast<float>(p % across);
-        const float z0 = -halfSize + cell * static_cast<float>(p / across);
-        for (int r = 0; r < rows; ++r) {
-            for (int c = 0; c < cols; ++c) {
-                const float x = x0 + cell * static_cast<float>(c) / static_cast<float>(cols - 1);
-                const float z = z0 + cell * static_cast<float>(r) / static_cast<float>(rows - 1);
-                const float y = halfSize * (0.15f * std::sin(x * 3.1f / halfSize) *
-                                                std::cos(z * 2.3f / halfSize) +
-                                            jitter(random));
-                mesh.vertices.push_back({x, y, z});
-            }
-        }
-        AppendGridStrip(mesh.indices, 0, rows, cols);
-        parts.emplace_back("_terrain_" + std::to_string(p + 1), std::move(mesh));
     }
     return parts;
 }

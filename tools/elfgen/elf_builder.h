@@ -97,6 +97,10 @@ std::uint32_t AppendMesh(Bytes& data, const Mesh& mesh);
 // so the mesh bytes are the ones that survive at the start of the scratch copy.
 Bytes BuildModelObject(const std::vector<std::pair<std::string, Mesh>>& parts);
 
+// Appends the triangle strip of a rows x cols vertex grid (vertex numbers from `first`, row
+// after row) to `indices`, joined to what they hold with degenerate triangles.
+void AppendGridStrip(std::vector<std::int16_t>& indices, int first, int rows, int cols);
+
 // Shapes for samples, benchmarks and tests.
 Mesh MakeCube(float halfSize);
 // A torus cut into `pieces` parts around its ring, each a set of strips joined by degenerate
@@ -104,8 +108,11 @@ Mesh MakeCube(float halfSize);
 std::vector<std::pair<std::string, Mesh>> MakeTorusParts(int pieces, int ringSegments,
                                                          int tubeSegments, float ringRadius,
                                                          float tubeRadius);
-// A height field of about `triangles` triangles split into parts of at most 32768 vertices.
-std::vector<std::pair<std::string, Mesh>> MakeTerrainParts(int triangles, float halfSize,
-                                                           unsigned seed);
+// A big wheel with gondolas on its stand, built mostly from tubes meshed evenly along their
+// length: about 153 000 triangles in eight parts of at most 32768 vertices. The largest
+// coordinate is 1 (the ground, across); every height lies within 0.85 of the middle, so the
+// start view shows it whole, and the whole model within 1 of the vertical axis, so turning it
+// left or right never pushes it out at the sides.
+std::vector<std::pair<std::string, Mesh>> MakeWheelParts();
 
 }  // namespace elfgen
