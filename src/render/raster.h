@@ -3,6 +3,8 @@
 // Headless drawing of the picture area's dots and 1-px lines straight into a 32-bit pixel
 // buffer, reproducing pixel for pixel what the toolkit's raster engine draws for PaintDot and
 // PaintLine (qt/paint_primitives.h) on an RGB32 image without antialiasing. No toolkit includes.
+// The exact dot and line (exact_raster.cpp) take one at a time; the batches (batch_raster.cpp)
+// take whole meshes and give the same pixels.
 //
 // Colours are written as given: pass an opaque 0xffRRGGBB value, as the RGB32 image stores it.
 // Translucent colours would be blended by the toolkit; they are not reproduced here.
@@ -26,39 +28,6 @@ void RasterDot(const RasterTarget& target, double cx, double cy, int width, std:
 // Same pixels as PaintLine(painter, QPointF(x1, y1), QPointF(x2, y2), 1, colour).
 void RasterLine(const RasterTarget& target, double x1, double y1, double x2, double y2,
                 std::uint32_t argb);
-
-// A vertex converted once for many lines: the line stroker works on 26.6 fixed point, so a
-// mesh vertex shared by several edges needs converting only once. Valid for the target size it
-// was prepared for.
-struct RasterVertex {
-    double x;
-    double y;
-    std::int32_t fx;  // 26.6 fixed point; kRasterVertexOuter when the fast path cannot be used
-    std::int32_t fy;
-};
-
-inline constexpr std::int32_t kRasterVertexOuter = INT32_MIN;
-
-RasterVertex PrepareRasterVertex(const RasterTarget& target, double x, double y);
-
-// Same pixels as RasterLine(target, a.x, a.y, b.x, b.y, argb). When both vertices lie at least
-// one pixel inside the image, clipping and per-pixel bounds checks are skipped.
-void RasterLine(const RasterTarget& target, const RasterVertex& a, const RasterVertex& b,
-                std::uint32_t argb);
-
-// Many lines between prepared vertices, each edge a pair of indices into `vertices`; the same
-// pixels as drawing the edges one by one in order. Cheaper per line than single calls.
-struct RasterEdge {
-    std::uint32_t a;
-    std::uint32_t b;
-};
-
-void RasterLines(const RasterTarget& target, const RasterVertex* vertices,
-                 const RasterEdge* edges, std::size_t count, std::uint32_t argb);
-
-// A dot on every vertex: the same pixels as RasterDot(target, v.x, v.y, width, argb) for each.
-void RasterDots(const RasterTarget& target, const RasterVertex* vertices, std::size_t count,
-                int width, std::uint32_t argb);
 
 // ---- Batches over arrays, for whole meshes ----
 // Two threads may draw into one target at once as long as they draw the same colour: every

@@ -130,6 +130,40 @@ struct Tally {
     }
 };
 
+// Lines through the batch path, as the renderer draws them: the ends prepared once, then the
+// lines drawn from the packed points. Each line's ends are stored second end first, so that
+// the lines do not just walk the point array.
+void BatchLines(const RasterTarget& target, const std::vector<Line>& lines, std::uint32_t argb) {
+    std::vector<double> x, y;
+    for (const Line& l : lines) {
+        x.insert(x.end(), {l.x2, l.x1});
+        y.insert(y.end(), {l.y2, l.y1});
+    }
+    std::vector<RasterPackedPoint> packed(std::max<std::size_t>(x.size(), 1));
+    PrepareRasterPoints(target, x.data(), y.data(), x.size(), packed.data());
+    std::vector<RasterPackedPoint> from, to;
+    std::vector<std::int32_t> fromPoint, toPoint;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        from.push_back(packed[2 * i + 1]);
+        to.push_back(packed[2 * i]);
+        fromPoint.push_back(static_cast<std::int32_t>(2 * i + 1));
+        toPoint.push_back(static_cast<std::int32_t>(2 * i));
+    }
+    const std::vector<std::int32_t> flags(lines.size(), 1);
+    RasterLines(target, x.data(), y.data(),
+                {from.data(), to.data(), fromPoint.data(), toPoint.data(), flags.data(), 1, lines.size()}, argb);
+}
+
+// Dots through the batch path.
+void BatchDots(const RasterTarget& target, const std::vector<Dot>& dots, int width, std::uint32_t argb) {
+    std::vector<double> x, y;
+    for (const Dot& d : dots) {
+        x.push_back(d.x);
+        y.push_back(d.y);
+    }
+    RasterDotArray(target, x.data(), y.data(), x.size(), width, argb);
+}
+
 // Draws each case alone on fresh images, both ways, and compares.
 class Isolated {
 public:
@@ -142,20 +176,12 @@ public:
         tally.Add(Describe(l), CountDiffering(reference_, ours_), CountInk(reference_));
     }
 
-    // Both prepared forms: the single line and a batch of one edge.
-    void CheckPrepared(Tally& tally, const Line& l) {
+    // The line as a batch of one.
+    void CheckBatched(Tally& tally, const Line& l) {
         Reset();
         PaintWithToolkit(reference_, [&](QPainter& p) { ToolkitLine(p, l); });
-        const RasterTarget target = TargetOf(ours_);
-        const RasterVertex ends[2] = {PrepareRasterVertex(target, l.x1, l.y1),
-                                      PrepareRasterVertex(target, l.x2, l.y2)};
-        RasterLine(target, ends[0], ends[1], kLineColour.rgba());
-        long differing = CountDiffering(reference_, ours_);
-        ours_.fill(Qt::white);
-        const RasterEdge edge{0, 1};
-        RasterLines(target, ends, &edge, 1, kLineColour.rgba());
-        differing += CountDiffering(reference_, ours_);
-        tally.Add(Describe(l), differing, CountInk(reference_));
+        BatchLines(TargetOf(ours_), {l}, kLineColour.rgba());
+        tally.Add(Describe(l), CountDiffering(reference_, ours_), CountInk(reference_));
     }
 
     // Both forms: the single dot and a batch of one vertex.
@@ -166,8 +192,7 @@ public:
         RasterDot(target, d.x, d.y, d.width, kDotColour.rgba());
         long differing = CountDiffering(reference_, ours_);
         ours_.fill(Qt::white);
-        const RasterVertex vertex = PrepareRasterVertex(target, d.x, d.y);
-        RasterDots(target, &vertex, 1, d.width, kDotColour.rgba());
+        BatchDots(target, {d}, d.width, kDotColour.rgba());
         differing += CountDiffering(reference_, ours_);
         tally.Add(Describe(d), differing, CountInk(reference_));
     }
@@ -427,19 +452,19 @@ TEST(RasterDotMatch, DotsInsideNearAndFarOutside) {
     EXPECT_GT(inside.inkPixels, 3 * 3000);
 }
 
-// --- The prepared form --------------------------------------------------------------------
+// --- The batches ----------------------------------------------------------------------------
 
-TEST(RasterPreparedMatch, PreparedVerticesMatchToolkit) {
+TEST(RasterBatchMatch, LinesAloneMatchToolkit) {
     Generator gen(7);
     Isolated iso;
-    Tally shortLines{"prepared short 0-5 px"};
-    Tally edgeLines{"prepared near edges/outside"};
-    Tally nearZero{"prepared near zero length"};
-    for (int i = 0; i < 5000; ++i) iso.CheckPrepared(shortLines, gen.Short(-1.0, 5.0));
+    Tally shortLines{"batched short 0-5 px"};
+    Tally edgeLines{"batched near edges/outside"};
+    Tally nearZero{"batched near zero length"};
+    for (int i = 0; i < 5000; ++i) iso.CheckBatched(shortLines, gen.Short(-1.0, 5.0));
     for (int i = 0; i < 3000; ++i) {
         Line l = gen.Short(3.0, 8.0);
         if (gen.Chance(0.1)) l.x2 = gen.Far(1e6);
-        iso.CheckPrepared(edgeLines, l);
+        iso.CheckBatched(edgeLines, l);
     }
     for (int i = 0; i < 2000; ++i) {
         // Ends on both sides of a 1/64 boundary, a few ulps apart or apart by the fuzzy limit.
@@ -449,10 +474,10 @@ TEST(RasterPreparedMatch, PreparedVerticesMatchToolkit) {
         Line l{x - d, y, x + d, y};
         if (gen.Chance(0.5)) l = {y, x - d, y, x + d};
         if (gen.Chance(0.5)) l = {l.x2, l.y2, l.x1, l.y1};
-        iso.CheckPrepared(nearZero, l);
+        iso.CheckBatched(nearZero, l);
     }
     // Vertices just inside and just outside the band where the fast path skips bounds checks.
-    Tally hugging{"prepared hugging edges"};
+    Tally hugging{"batched hugging edges"};
     for (int i = 0; i < 3000; ++i) {
         const double along = gen.Uniform(-1.0, 1.0);
         const double across = gen.Snap(gen.Uniform(-0.5, 2.5));
@@ -466,7 +491,7 @@ TEST(RasterPreparedMatch, PreparedVerticesMatchToolkit) {
         const double length = gen.Uniform(0.0, 6.0);
         if (l.y2 == 0 && l.x2 != 0) l.y2 = l.y1 + (gen.Chance(0.5) ? length : -length);
         else l.x2 = l.x1 + (gen.Chance(0.5) ? length : -length);
-        iso.CheckPrepared(hugging, {gen.Snap(l.x1), gen.Snap(l.y1), gen.Snap(l.x2), gen.Snap(l.y2)});
+        iso.CheckBatched(hugging, {gen.Snap(l.x1), gen.Snap(l.y1), gen.Snap(l.x2), gen.Snap(l.y2)});
     }
     shortLines.Report();
     edgeLines.Report();
@@ -477,7 +502,7 @@ TEST(RasterPreparedMatch, PreparedVerticesMatchToolkit) {
 // Batches spanning many chunks, with a partial last chunk, and every kind of edge mixed in:
 // short, long, near-zero, hugging the edges and leaving the image. Lines are sparse enough
 // that a wrong pixel is rarely hidden under another line.
-TEST(RasterPreparedMatch, BatchesMatchToolkit) {
+TEST(RasterBatchMatch, BatchesMatchToolkit) {
     Generator gen(10);
     Tally batches{"batches of 1-700 edges"};
     QImage reference = WhiteImage();
@@ -500,26 +525,17 @@ TEST(RasterPreparedMatch, BatchesMatchToolkit) {
                 default: lines.push_back(gen.Short(1.0, 5.0)); break;
             }
         }
-        std::vector<RasterVertex> vertices;
-        std::vector<RasterEdge> edges;
-        for (const Line& l : lines) {
-            // Reversed index order, so edges do not just walk the vertex array.
-            const auto first = static_cast<std::uint32_t>(vertices.size());
-            vertices.push_back(PrepareRasterVertex(target, l.x2, l.y2));
-            vertices.push_back(PrepareRasterVertex(target, l.x1, l.y1));
-            edges.push_back({first + 1, first});
-        }
         PaintWithToolkit(reference, [&](QPainter& p) {
             for (const Line& l : lines) ToolkitLine(p, l);
         });
-        RasterLines(target, vertices.data(), edges.data(), edges.size(), kLineColour.rgba());
+        BatchLines(target, lines, kLineColour.rgba());
         batches.Add("batch of " + std::to_string(n), CountDiffering(reference, ours), CountInk(reference));
     }
     batches.Report();
 }
 
 // Dot batches over many chunks: inside, across the edges, far outside, in several widths.
-TEST(RasterPreparedMatch, DotBatchesMatchToolkit) {
+TEST(RasterBatchMatch, DotBatchesMatchToolkit) {
     Generator gen(11);
     Tally batches{"dot batches of 1-900"};
     QImage reference = WhiteImage();
@@ -531,17 +547,17 @@ TEST(RasterPreparedMatch, DotBatchesMatchToolkit) {
         ours.fill(Qt::white);
         const int n = round < 8 ? round + 1 : gen.Int(60, 900);
         const int width = widths[round % 8];
-        std::vector<RasterVertex> vertices;
+        std::vector<Dot> dots;
         for (int i = 0; i < n; ++i) {
             double x = gen.Snap(gen.Uniform(-6.0, kWidth + 6.0));
             const double y = gen.Snap(gen.Uniform(-6.0, kHeight + 6.0));
             if (gen.Chance(0.05)) x = gen.Far(gen.Chance(0.5) ? 1e6 : 1e30);
-            vertices.push_back(PrepareRasterVertex(target, x, y));
+            dots.push_back({x, y, width});
         }
         PaintWithToolkit(reference, [&](QPainter& p) {
-            for (const RasterVertex& v : vertices) ToolkitDot(p, {v.x, v.y, width});
+            for (const Dot& d : dots) ToolkitDot(p, d);
         });
-        RasterDots(target, vertices.data(), vertices.size(), width, kDotColour.rgba());
+        BatchDots(target, dots, width, kDotColour.rgba());
         batches.Add("batch of " + std::to_string(n) + " width " + std::to_string(width),
                     CountDiffering(reference, ours), CountInk(reference));
     }
@@ -587,21 +603,11 @@ TEST(RasterFrameMatch, ManyLinesAndDotsInOneImage) {
     for (const Line& l : lines) RasterLine(directTarget, l.x1, l.y1, l.x2, l.y2, kLineColour.rgba());
     for (const Dot& d : dots) RasterDot(directTarget, d.x, d.y, d.width, kDotColour.rgba());
 
-    // The batch form, as the viewer would use it: vertices prepared once, edges as index pairs.
+    // The batches, as the renderer uses them.
     QImage prepared = WhiteImage();
     const RasterTarget preparedTarget = TargetOf(prepared);
-    std::vector<RasterVertex> vertices;
-    std::vector<RasterEdge> edges;
-    for (const Line& l : lines) {
-        const auto first = static_cast<std::uint32_t>(vertices.size());
-        vertices.push_back(PrepareRasterVertex(preparedTarget, l.x1, l.y1));
-        vertices.push_back(PrepareRasterVertex(preparedTarget, l.x2, l.y2));
-        edges.push_back({first, first + 1});
-    }
-    RasterLines(preparedTarget, vertices.data(), edges.data(), edges.size(), kLineColour.rgba());
-    std::vector<RasterVertex> dotVertices;
-    for (const Dot& d : dots) dotVertices.push_back(PrepareRasterVertex(preparedTarget, d.x, d.y));
-    RasterDots(preparedTarget, dotVertices.data(), dotVertices.size(), 2, kDotColour.rgba());
+    BatchLines(preparedTarget, lines, kLineColour.rgba());
+    BatchDots(preparedTarget, dots, 2, kDotColour.rgba());
 
     const long ink = CountInk(reference);
     const long directDiff = CountDiffering(reference, direct);
@@ -634,11 +640,9 @@ TEST(RasterFrameMatch, HonoursStride) {
         const Line l = gen.Short(4.0, 30.0);
         RasterLine(target, l.x1, l.y1, l.x2, l.y2, kLineColour.rgba());
     }
-    for (int i = 1000; i < 2000; ++i) {
-        const Line l = gen.Short(4.0, 30.0);
-        RasterLine(target, PrepareRasterVertex(target, l.x1, l.y1),
-                   PrepareRasterVertex(target, l.x2, l.y2), kLineColour.rgba());
-    }
+    std::vector<Line> batch;
+    for (int i = 1000; i < 2000; ++i) batch.push_back(gen.Short(4.0, 30.0));
+    BatchLines(target, batch, kLineColour.rgba());
     for (int i = 0; i < 500; ++i) {
         const Dot d{gen.InsideX(), gen.InsideY(), 3};
         RasterDot(target, d.x, d.y, d.width, kDotColour.rgba());
@@ -679,8 +683,7 @@ TEST(RasterRobustness, ExtremeAndNonFiniteInput) {
             double c[4] = {50.0, 60.0, 200.0, 90.0};
             c[slot] = v;
             RasterLine(target, c[0], c[1], c[2], c[3], kLineColour.rgba());
-            RasterLine(target, PrepareRasterVertex(target, c[0], c[1]),
-                       PrepareRasterVertex(target, c[2], c[3]), kLineColour.rgba());
+            BatchLines(target, {{c[0], c[1], c[2], c[3]}}, kLineColour.rgba());
         }
         RasterLine(target, v, v, v, v, kLineColour.rgba());
         RasterLine(target, -inf, 5.0, inf, 5.0, kLineColour.rgba());

@@ -1,0 +1,108 @@
+#pragma once
+
+// What the renderer works out once per part and keeps between redraws: the part's coordinates
+// as three plain arrays, and the edges its strip draws, each once. Both are kept per distinct
+// array, so parts that share their arrays share them, and within a budget that grows with the
+// model's size.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "app/model.h"
+
+namespace trenn {
+
+// Coordinates of records [first, first + n) of a list, into three arrays; records past what
+// the list stores are zeros.
+void GatherCoordinates(const VertexList& vertices, std::size_t first, std::size_t n, float* xs,
+                       float* ys, float* zs);
+
+// A part's coordinates, x of every vertex, then y, then z: what turning reads, without the
+// rest of the 40-byte records, which would stream through the caches on every redraw.
+struct PartPositions {
+    std::vector<float> coordinates;
+    std::size_t count = 0;
+
+    void Collect(const VertexList& vertices) {
+        count = vertices.size();
+        coordinates.resize(3 * count);
+        GatherCoordinates(vertices, 0, count, coordinates.data(), coordinates.data() + count,
+                          coordinates.data() + 2 * count);
+    }
+    const float* X() const { return coordinates.data(); }
+    const float* Y() const { return coordinates.data() + count; }
+    const float* Z() const { return coordinates.data() + 2 * count; }
+};
+
+// Triangles of the walk that can be drawn: past the stored entries every entry is 0, so every
+// later triple is degenerate.
+inline std::int64_t WalkedTriangles(const IndexList& indices) {
+    return std::max<std::int64_t>(
+        0, std::min<std::int64_t>(indices.Count() - 2, static_cast<std::int64_t>(indices.StoredCount())));
+}
+
+// The directed edges a strip walk draws, each once, in the order the walk first meets them:
+// a-b, b-c and c-a of every triangle that names three different vertices of the part. Drawing
+// one segment twice gives the same pixels, and every edge of a part is black, so drawing this
+// list draws the walk's picture as long as no vertex faults.
+struct PartEdges {
+    std::vector<std::uint32_t> pairs;  // from | to << 16: half the memory a redraw streams
+    std::size_t size() const { return pairs.size(); }
+};
+
+// The positions and edge lists of the parts drawn last. Work is looked up by what it was
+// worked out from: the same bytes, seen the same way. Entries hold on to those bytes, so their
+// address cannot name other bytes while the entry lives.
+class PartCache {
+public:
+    // Keeps only what the parts about to be drawn use, so that the memory of the rest serves
+    // them, and sets the budget from the model's size.
+    void Keep(const std::vector<const MeshPart*>& shown, const std::vector<MeshPart>& model);
+    // The list's kept coordinates, worked out now if the budget allows; none otherwise.
+    const PartPositions* Positions(const VertexList& vertices);
+    // The part's kept edge list, likewise.
+    const PartEdges* Edges(const MeshPart& part);
+    void Clear();
+
+    std::size_t Bytes() const { return bytes_; }
+    std::size_t Budget() const { return budget_; }
+
+private:
+    struct VertexKey {
+        const unsigned char* first;
+        std::size_t stored;
+        std::size_t count;
+        auto operator<=>(const VertexKey&) const = default;
+    };
+    struct EdgeKey {
+        const unsigned char* first;
+        std::size_t stored;
+        std::int32_t count;
+        std::size_t vertices;  // a triple is drawn only when it names vertices of the part
+        auto operator<=>(const EdgeKey&) const = default;
+    };
+    static VertexKey KeyOf(const VertexList& v) { return {v.StoredData(), v.StoredBytes(), v.size()}; }
+    static EdgeKey KeyOf(const MeshPart& part) {
+        return {part.indices.StoredData(), part.indices.StoredBytes(), part.indices.Count(),
+                part.vertices.size()};
+    }
+    template <typename Work>
+    struct Entry {
+        std::shared_ptr<const SharedBytes> pin;
+        Work work;
+        std::size_t bytes = 0;
+    };
+
+    bool Fits(std::size_t bytes) const { return bytes_ + bytes <= budget_; }
+
+    std::map<VertexKey, Entry<PartPositions>> positions_;
+    std::map<EdgeKey, Entry<PartEdges>> edges_;
+    std::size_t bytes_ = 0;
+    std::size_t budget_ = 0;
+};
+
+}  // namespace trenn
