@@ -134,9 +134,12 @@ public:
     std::int16_t At(std::int64_t position) const {
         if (position < 0) return 0;
         const auto at = static_cast<std::size_t>(position) * 2;
-        if (at >= storedBytes_) return 0;
         std::int16_t value = 0;
-        std::memcpy(&value, first_ + at, std::min<std::size_t>(2, storedBytes_ - at));
+        if (at + 2 <= storedBytes_) [[likely]] {
+            std::memcpy(&value, first_ + at, 2);
+        } else if (at < storedBytes_) {
+            value = first_[at];  // the entry's low byte; the file ends before its high byte
+        }
         return value;
     }
 

@@ -2,87 +2,49 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <set>
 #include <unordered_set>
 
 namespace trenn {
 namespace {
 
-// Remembers which directed edges were met: open addressing on the pair, or, where that would
-// take more memory, one bit per possible pair of the part's vertices.
-class EdgeSet {
-public:
-    static std::size_t HashSlots(std::int64_t triangles) {
-        std::size_t capacity = 64;
-        while (capacity < static_cast<std::size_t>(triangles) * 6) capacity *= 2;
-        return capacity;
-    }
-    static std::size_t BitmapWords(std::size_t vertices) { return (vertices * vertices + 63) / 64; }
-    // Memory the set will take for a part.
-    static std::size_t Bytes(std::int64_t triangles, std::size_t vertices) {
-        return std::min(HashSlots(triangles) * 4, BitmapWords(vertices) * 8);
-    }
-
-    EdgeSet(std::int64_t triangles, std::size_t vertices) : vertices_(vertices) {
-        if (HashSlots(triangles) * 4 <= BitmapWords(vertices) * 8) {
-            slots_.assign(HashSlots(triangles), 0u);
-        } else {
-            bits_.assign(BitmapWords(vertices), 0u);
-        }
-    }
-
-    // Whether a-b is new; records it.
-    bool Insert(std::int32_t a, std::int32_t b) {
-        if (!bits_.empty()) {
-            const std::size_t bit = static_cast<std::size_t>(a) * vertices_ + static_cast<std::size_t>(b);
-            std::uint64_t& word = bits_[bit / 64];
-            const std::uint64_t mask = std::uint64_t{1} << (bit % 64);
-            const bool fresh = (word & mask) == 0;
-            word |= mask;
-            return fresh;
-        }
-        // Keys are (from | to << 16) + 1; vertex positions are below 2^15.
-        const std::uint32_t key = (static_cast<std::uint32_t>(b) << 16 | static_cast<std::uint32_t>(a)) + 1;
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t slot = (key * 0x9E3779B1u) & mask;
-        while (slots_[slot] != 0) {
-            if (slots_[slot] == key) return false;
-            slot = (slot + 1) & mask;
-        }
-        slots_[slot] = key;
-        return true;
-    }
-
-private:
-    std::size_t vertices_;
-    std::vector<std::uint32_t> slots_;
-    std::vector<std::uint64_t> bits_;
-};
-
-// At most three new edges per triangle.
-std::size_t EdgeListBound(std::int64_t triangles) { return static_cast<std::size_t>(triangles) * 3 * 4; }
-
-void CollectEdges(const IndexList& indices, std::size_t vertexCount, PartEdges& edges) {
+// The edges of the strip walk, as DrawStrip draws them: a-b only where the triangle before was
+// not drawn (it is that triangle's b-c otherwise), b-c, and c-a unless the same segment was
+// the last c-a drawn from c, as it is where row strips meet. On meshes as exporters write them
+// this leaves no segment twice; a segment that does come twice gives the same pixels.
+void CollectEdges(const IndexList& indices, std::size_t vertexCount, RepeatedEdges& repeated,
+                  std::vector<std::uint32_t>& scratch, PartEdges& edges) {
     const std::int64_t triangles = WalkedTriangles(indices);
-    EdgeSet seen(triangles, vertexCount);
-    const auto add = [&](std::int32_t a, std::int32_t b) {
-        if (seen.Insert(a, b)) {
-            edges.pairs.push_back(static_cast<std::uint32_t>(b) << 16 | static_cast<std::uint32_t>(a));
-        }
+    scratch.clear();
+    scratch.reserve(static_cast<std::size_t>(2 * triangles + 1));
+    repeated.Reserve(vertexCount);
+    repeated.StartPart();
+    const auto pair = [](std::int32_t from, std::int32_t to) {
+        return static_cast<std::uint32_t>(to) << 16 | static_cast<std::uint32_t>(from);
     };
     const auto inPart = [&](std::int32_t index) { return static_cast<std::uint32_t>(index) < vertexCount; };
+    bool previousDrawn = false;
     std::int32_t a = indices.At(0), b = indices.At(1);
     for (std::int64_t k = 0; k < triangles; ++k) {
         const std::int32_t c = indices.At(k + 2);
-        if (inPart(a) && inPart(b) && inPart(c) && a != b && b != c && a != c) {
-            add(a, b);
-            add(b, c);
-            add(c, a);
+        const bool drawn = inPart(a) && inPart(b) && inPart(c) && a != b && b != c && a != c;
+        if (drawn) {
+            if (!previousDrawn) scratch.push_back(pair(a, b));
+            scratch.push_back(pair(b, c));
+            if (!repeated.Repeated(c, a)) scratch.push_back(pair(c, a));
         }
+        previousDrawn = drawn;
         a = b;
         b = c;
     }
-    edges.pairs.shrink_to_fit();
+    edges.pairs.assign(scratch.begin(), scratch.end());
+}
+
+// At most two edges per triangle and one more: a-b is new only after a triangle that was not
+// drawn.
+std::size_t EdgeListBound(std::int64_t triangles) {
+    return static_cast<std::size_t>(2 * triangles + 1) * sizeof(std::uint32_t);
 }
 
 // Beyond what the model itself takes, the kept work may grow by this much.
@@ -141,36 +103,72 @@ void PartCache::Keep(const std::vector<const MeshPart*>& shown, const std::vecto
     budget_ = kCacheAllowance + 2 * modelBytes;
 }
 
-const PartPositions* PartCache::Positions(const VertexList& vertices) {
-    const VertexKey key = KeyOf(vertices);
-    if (const auto found = positions_.find(key); found != positions_.end()) return &found->second.work;
-    const std::size_t bytes = 3 * sizeof(float) * vertices.size();
-    if (!Fits(bytes)) return nullptr;
-    Entry<PartPositions>& entry = positions_[key];
-    entry.pin = vertices.Storage();
-    entry.work.Collect(vertices);
-    entry.bytes = bytes;
-    bytes_ += bytes;
-    return &entry.work;
+PartCache::Work PartCache::Find(const MeshPart& part) {
+    Work work{nullptr, nullptr};
+    const VertexKey vertexKey = KeyOf(part.vertices);
+    if (const auto found = positions_.find(vertexKey); found != positions_.end()) {
+        work.positions = &found->second.work;
+    } else if (const std::size_t bytes = 3 * sizeof(float) * part.vertices.size(); Fits(bytes)) {
+        Entry<PartPositions>& entry = positions_[vertexKey];
+        entry.pin = part.vertices.Storage();
+        entry.bytes = bytes;
+        bytes_ += bytes;
+        tasks_.push_back({&entry, nullptr, &part});
+        work.positions = &entry.work;
+    }
+    const EdgeKey edgeKey = KeyOf(part);
+    if (const auto found = edges_.find(edgeKey); found != edges_.end()) {
+        work.edges = &found->second.work;
+    } else if (const std::size_t bytes = EdgeListBound(WalkedTriangles(part.indices)); Fits(bytes)) {
+        // Counted at its largest until Settle knows its size.
+        Entry<PartEdges>& entry = edges_[edgeKey];
+        entry.pin = part.indices.Storage();
+        entry.bytes = bytes;
+        bytes_ += bytes;
+        tasks_.push_back({nullptr, &entry, &part});
+        work.edges = &entry.work;
+    }
+    return work;
 }
 
-const PartEdges* PartCache::Edges(const MeshPart& part) {
-    const EdgeKey key = KeyOf(part);
-    if (const auto found = edges_.find(key); found != edges_.end()) return &found->second.work;
-    const std::int64_t walked = WalkedTriangles(part.indices);
-    if (!Fits(EdgeSet::Bytes(walked, part.vertices.size()) + EdgeListBound(walked))) return nullptr;
-    Entry<PartEdges>& entry = edges_[key];
-    entry.pin = part.indices.Storage();
-    CollectEdges(part.indices, part.vertices.size(), entry.work);
-    entry.bytes = entry.work.pairs.capacity() * sizeof(std::uint32_t);
-    bytes_ += entry.bytes;
-    return &entry.work;
+void PartCache::Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratch) {
+    for (;;) {
+        const std::size_t next = nextTask_.fetch_add(1, std::memory_order_relaxed);
+        if (next >= tasks_.size()) return;
+        const Task& task = tasks_[next];
+        try {
+            if (task.positions) task.positions->work.Collect(task.part->vertices);
+            if (task.edges) {
+                CollectEdges(task.part->indices, task.part->vertices.size(), repeated, scratch,
+                             task.edges->work);
+            }
+        } catch (const std::bad_alloc&) {
+            outOfMemory_.store(true, std::memory_order_relaxed);
+        }
+    }
+}
+
+void PartCache::Settle() {
+    for (const Task& task : tasks_) {
+        if (!task.edges) continue;
+        const std::size_t bytes = task.edges->work.pairs.capacity() * sizeof(std::uint32_t);
+        bytes_ = bytes_ - task.edges->bytes + bytes;
+        task.edges->bytes = bytes;
+    }
+    tasks_.clear();
+    nextTask_.store(0, std::memory_order_relaxed);
+    if (outOfMemory_.exchange(false)) {
+        Clear();
+        throw std::bad_alloc();
+    }
 }
 
 void PartCache::Clear() {
     positions_.clear();
     edges_.clear();
     bytes_ = 0;
+    tasks_.clear();
+    nextTask_.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace trenn

@@ -6,6 +6,7 @@
 // model's size.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -45,6 +46,34 @@ inline std::int64_t WalkedTriangles(const IndexList& indices) {
         0, std::min<std::int64_t>(indices.Count() - 2, static_cast<std::int64_t>(indices.StoredCount())));
 }
 
+// Row strips draw every row edge twice, once from each strip beside it, as the same directed
+// segment c-a. A table of the last c-a edge drawn from each vertex catches those repeats.
+// Entries carry a stamp, so that a new part needs no clearing.
+class RepeatedEdges {
+public:
+    void StartPart() {
+        if (++stamp_ == 0x10000) {
+            std::fill(last_.begin(), last_.end(), 0u);
+            stamp_ = 1;
+        }
+    }
+    void Reserve(std::size_t vertices) {
+        if (last_.size() < vertices) last_.resize(vertices, 0u);
+    }
+    // Whether c-a was drawn before in this part; records it as drawn.
+    bool Repeated(std::int32_t c, std::int32_t a) {
+        const std::uint32_t entry = stamp_ << 16 | static_cast<std::uint32_t>(a);
+        std::uint32_t& slot = last_[static_cast<std::size_t>(c)];
+        const bool repeated = slot == entry;
+        slot = entry;
+        return repeated;
+    }
+
+private:
+    std::vector<std::uint32_t> last_;
+    std::uint32_t stamp_ = 0;
+};
+
 // The directed edges a strip walk draws, each once, in the order the walk first meets them:
 // a-b, b-c and c-a of every triangle that names three different vertices of the part. Drawing
 // one segment twice gives the same pixels, and every edge of a part is black, so drawing this
@@ -57,15 +86,28 @@ struct PartEdges {
 // The positions and edge lists of the parts drawn last. Work is looked up by what it was
 // worked out from: the same bytes, seen the same way. Entries hold on to those bytes, so their
 // address cannot name other bytes while the entry lives.
+//
+// A redraw first keeps what it still needs, then finds or reserves the work of each part, then
+// has the reserved work done, shared out between its threads, and settles the accounts.
 class PartCache {
 public:
+    struct Work {
+        const PartPositions* positions;  // none: turned straight from the records
+        const PartEdges* edges;          // none: the strip is walked
+    };
+
     // Keeps only what the parts about to be drawn use, so that the memory of the rest serves
     // them, and sets the budget from the model's size.
     void Keep(const std::vector<const MeshPart*>& shown, const std::vector<MeshPart>& model);
-    // The list's kept coordinates, worked out now if the budget allows; none otherwise.
-    const PartPositions* Positions(const VertexList& vertices);
-    // The part's kept edge list, likewise.
-    const PartEdges* Edges(const MeshPart& part);
+    // The part's kept work, or room reserved for it when the budget allows; what is reserved
+    // is there once Fill and Settle have run.
+    Work Find(const MeshPart& part);
+    // Works out reserved work; each of `members` threads calls it with its own scratch arrays
+    // and takes a share. Catches running out of memory, which Settle then reports.
+    void Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratch);
+    // After every Fill: counts what the new work takes. Throws std::bad_alloc when a Fill ran
+    // out of memory; everything kept is then dropped.
+    void Settle();
     void Clear();
 
     std::size_t Bytes() const { return bytes_; }
@@ -94,7 +136,13 @@ private:
     struct Entry {
         std::shared_ptr<const SharedBytes> pin;
         Work work;
-        std::size_t bytes = 0;
+        std::size_t bytes = 0;  // what the budget counts for it
+    };
+    // Work reserved and not yet done: one part's positions or edges.
+    struct Task {
+        Entry<PartPositions>* positions = nullptr;
+        Entry<PartEdges>* edges = nullptr;
+        const MeshPart* part = nullptr;
     };
 
     bool Fits(std::size_t bytes) const { return bytes_ + bytes <= budget_; }
@@ -103,6 +151,9 @@ private:
     std::map<EdgeKey, Entry<PartEdges>> edges_;
     std::size_t bytes_ = 0;
     std::size_t budget_ = 0;
+    std::vector<Task> tasks_;
+    std::atomic<std::size_t> nextTask_{0};
+    std::atomic<bool> outOfMemory_{false};
 };
 
 }  // namespace trenn

@@ -45,34 +45,6 @@ inline bool IsFaulted(RasterPackedPoint p) {
 // Edges of a kept list drawn per round.
 inline constexpr std::size_t kEdgeBlock = 1024;
 
-// Row strips draw every row edge twice, once from each strip beside it, as the same directed
-// segment c-a. A table of the last c-a edge drawn from each vertex catches those repeats.
-// Entries carry a stamp, so that a new part needs no clearing.
-class RepeatedEdges {
-public:
-    void StartPart() {
-        if (++stamp_ == 0x10000) {
-            std::fill(last_.begin(), last_.end(), 0u);
-            stamp_ = 1;
-        }
-    }
-    void Reserve(std::size_t vertices) {
-        if (last_.size() < vertices) last_.resize(vertices, 0u);
-    }
-    // Whether c-a was drawn before in this part; records it as drawn.
-    bool Repeated(std::int32_t c, std::int32_t a) {
-        const std::uint32_t entry = stamp_ << 16 | static_cast<std::uint32_t>(a);
-        std::uint32_t& slot = last_[static_cast<std::size_t>(c)];
-        const bool repeated = slot == entry;
-        slot = entry;
-        return repeated;
-    }
-
-private:
-    std::vector<std::uint32_t> last_;
-    std::uint32_t stamp_ = 0;
-};
-
 // What one drawing thread works in; made once, so that drawing allocates nothing.
 struct ThreadArrays {
     // Per strip position of one block of the walk: the usable vertex there (-1 if none) and
@@ -88,6 +60,7 @@ struct ThreadArrays {
     float y[kVertexBlock];
     float z[kVertexBlock];
     RepeatedEdges repeated;
+    std::vector<std::uint32_t> edgeScratch;  // a part's edges while its list is worked out
 };
 
 // Where a part's coordinates come from: its kept positions, or straight from its records.

@@ -66,6 +66,7 @@ struct WireframeRenderer::State {
     std::atomic<std::size_t> faulted[2] = {0, 0};
 
     void Prepare(const WireframeScene& scene);
+    void FillCache(int member) { cache.Fill(thread[member]->repeated, thread[member]->edgeScratch); }
     void Job(int member);
 };
 
@@ -102,10 +103,19 @@ void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
     std::size_t largest = 0;
     drawn.reserve(shown.size());
     for (const MeshPart* part : shown) {
-        drawn.push_back({part, {cache.Positions(part->vertices), &part->vertices}, cache.Edges(*part)});
+        const PartCache::Work work = cache.Find(*part);
+        drawn.push_back({part, {work.positions, &part->vertices}, work.edges});
         triangles += std::max<std::int64_t>(0, part->indices.Count() - 2);
         largest = std::max(largest, part->vertices.size());
     }
+    // Work out what is new, on both threads where there are two: ticking many large parts at
+    // once should not hold up the first picture.
+    if (threads > 1 && helper.Start()) {
+        helper.RunBoth([](void* context, int member) { static_cast<State*>(context)->FillCache(member); }, this);
+    } else {
+        FillCache(0);
+    }
+    cache.Settle();
 
     vertices.Resize(largest);
     scale = std::max(1, scene.pixelScale);
