@@ -2,8 +2,10 @@
 // it found (or why it failed) as one JSON object.
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
 #include "runtime/text.h"
+#include "render/picture_view.h"
 #include "render/rotation.h"
 #include "render/view_mapping.h"
 #include "render/wireframe.h"
@@ -30,8 +33,8 @@ namespace {
 using namespace trenn;
 
 constexpr const char* kUsage =
-    "usage: trenn-inspect [--full] [--render OUT.png [--check all|N,M,...] [--keys KEY,...]] "
-    "OBJECT\n"
+    "usage: trenn-inspect [--full] [--render OUT.png [--check all|N,M,...] [--keys KEY,...]\n"
+    "                     [--zoom F] [--center X,Y] [--fit]] OBJECT\n"
     "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
@@ -42,6 +45,9 @@ constexpr const char* kHelp =
     "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
+    "  --zoom F          zoom the picture by F (1/16 to 4096) about its centre\n"
+    "  --center X,Y      put the model point (X, Y) in the middle of the picture\n"
+    "  --fit             fit the ticked parts, as the keys turned them, into the picture\n"
     "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
@@ -54,6 +60,9 @@ struct Options {
     std::optional<std::string> render;
     std::optional<std::vector<int>> check;  // unset: every list position
     std::vector<int> keys;                  // Windows key codes, in order
+    std::optional<double> zoom;
+    std::optional<std::pair<double, double>> center;
+    bool fit = false;
 };
 
 struct UsageError {
@@ -107,6 +116,17 @@ std::vector<int> ParseKeys(const std::string& value) {
     return codes;
 }
 
+// A finite number, all of the text.
+std::optional<double> ParseNumber(const std::string& text) {
+    double number = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, number);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || !std::isfinite(number)) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 // Throws UsageError; --help and --version are handled by the caller.
 Options ParseOptions(const std::vector<std::string>& args) {
     Options options;
@@ -129,6 +149,24 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--keys") {
             options.keys = ParseKeys(value());
             pictureOptions = true;
+        } else if (arg == "--zoom") {
+            const std::string& text = value();
+            options.zoom = ParseNumber(text);
+            if (!options.zoom || *options.zoom < PictureView::kMinZoom || *options.zoom > PictureView::kMaxZoom) {
+                throw UsageError{"--zoom: \"" + text + "\" is not a zoom from 1/16 to 4096"};
+            }
+            pictureOptions = true;
+        } else if (arg == "--center") {
+            const std::string& text = value();
+            const std::vector<std::string> items = SplitCommas(text);
+            const auto x = items.size() == 2 ? ParseNumber(items[0]) : std::nullopt;
+            const auto y = items.size() == 2 ? ParseNumber(items[1]) : std::nullopt;
+            if (!x || !y) throw UsageError{"--center: \"" + text + "\" is not a point X,Y"};
+            options.center = {*x, *y};
+            pictureOptions = true;
+        } else if (arg == "--fit") {
+            options.fit = true;
+            pictureOptions = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             throw UsageError{"unknown option " + arg};
         } else if (!haveObject) {
@@ -139,7 +177,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
         }
     }
     if (!haveObject) throw UsageError{"no object file"};
-    if (pictureOptions && !options.render) throw UsageError{"--check and --keys need --render"};
+    if (pictureOptions && !options.render) {
+        throw UsageError{"--check, --keys, --zoom, --center and --fit need --render"};
+    }
+    if (options.fit && (options.zoom || options.center)) {
+        throw UsageError{"--fit chooses the zoom and centre itself: leave out --zoom and --center"};
+    }
     if (options.render && !CanWritePng()) {
         throw UsageError{"--render: this build has no picture output (built without Qt)"};
     }
@@ -165,7 +208,17 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
         }
     }
     for (const int key : options.keys) ApplyViewKey(key, scene.yaw, scene.pitch);
-    scene.mapping = ViewMapping::FromScale(scale[0], scale[1], scale[2], scale[3],
+    PictureView view;
+    view.SetStart(scale[0], scale[1], scale[2], scale[3]);
+    std::array<double, 4> box{};
+    if (options.fit && TurnedBox(g_parts, scene.checked, scene.yaw, scene.pitch, box)) {
+        view.Fit(box[0], box[1], box[2], box[3]);
+    } else if (options.zoom || options.center) {
+        const auto [x, y] = options.center.value_or(std::pair{view.CentreX(), view.CentreY()});
+        view.Set(options.zoom.value_or(1.0), x, y);
+    }
+    const std::array<double, 4> corners = view.Corners();
+    scene.mapping = ViewMapping::FromScale(corners[0], corners[1], corners[2], corners[3],
                                            picture::kInnerWidth, picture::kInnerHeight);
     std::vector<std::uint32_t> pixels(
         static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackground);

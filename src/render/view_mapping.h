@@ -10,11 +10,12 @@ struct ViewMapping {
     double offsetX = 0.0;
     double scaleY = 1.0 / 15.0;
     double offsetY = 0.0;
-    float userLeft = 0.0f;  // what a pixel maps back to on an axis of no size
-    float userTop = 0.0f;
+    double userLeft = 0.0;  // what a pixel maps back to on an axis of no size
+    double userTop = 0.0;
 
     // An axis of no size (x1 == x2 or y1 == y2) maps every point to the middle of the area.
-    static ViewMapping FromScale(float x1, float y1, float x2, float y2, int innerWidth,
+    // Scale passes single-precision corners; a zoomed view passes its own in double.
+    static ViewMapping FromScale(double x1, double y1, double x2, double y2, int innerWidth,
                                  int innerHeight) {
         ViewMapping m;
         m.userLeft = x1;
@@ -23,15 +24,15 @@ struct ViewMapping {
             m.scaleX = 0.0;
             m.offsetX = innerWidth / 2.0;
         } else {
-            m.scaleX = innerWidth / (static_cast<double>(x2) - x1);
-            m.offsetX = -static_cast<double>(x1) * m.scaleX;
+            m.scaleX = innerWidth / (x2 - x1);
+            m.offsetX = -x1 * m.scaleX;
         }
         if (y2 == y1) {
             m.scaleY = 0.0;
             m.offsetY = innerHeight / 2.0;
         } else {
-            m.scaleY = innerHeight / (static_cast<double>(y2) - y1);
-            m.offsetY = -static_cast<double>(y1) * m.scaleY;
+            m.scaleY = innerHeight / (y2 - y1);
+            m.offsetY = -y1 * m.scaleY;
         }
         return m;
     }

@@ -249,6 +249,15 @@ class Usage(InspectCase):
             ["--render", "out.png", "--keys", "Left,PageUp", cube],
             ["--render", "out.png", "--keys", "", cube],
             ["--render", "out.png", "--keys", cube],
+            ["--zoom", "2", cube],
+            ["--render", "out.png", "--zoom", "0.05", cube],
+            ["--render", "out.png", "--zoom", "4097", cube],
+            ["--render", "out.png", "--zoom", "nan", cube],
+            ["--render", "out.png", "--center", "1", cube],
+            ["--render", "out.png", "--center", "1,2,3", cube],
+            ["--render", "out.png", "--center", "1,inf", cube],
+            ["--render", "out.png", "--fit", "--zoom", "2", cube],
+            ["--render", "out.png", "--center", "0,0", "--fit", cube],
         ]
         for args in cases:
             with self.subTest(args=args):
@@ -279,7 +288,8 @@ class Usage(InspectCase):
                 self.assertEqual((code, err), (0, ""))
                 if answer == help_:
                     self.assertTrue(out.startswith("usage: trenn-inspect"), out)
-                    for option in ("--full", "--render", "--check", "--keys", "--version"):
+                    for option in ("--full", "--render", "--check", "--keys", "--zoom", "--center",
+                                   "--fit", "--version"):
                         self.assertIn(option, out)
                 else:
                     self.assertRegex(out, r"\Atrenn-inspect [0-9]+\.[0-9]+\.[0-9]+\n\Z")

@@ -1,0 +1,103 @@
+#include "render/picture_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+#include <tuple>
+
+#include "render/part_cache.h"
+
+namespace trenn {
+
+void PictureView::SetStart(float x1, float y1, float x2, float y2) {
+    start_ = {x1, y1, x2, y2};
+    Home();
+}
+
+void PictureView::Home() {
+    base_ = 1.0;
+    notches_ = 0;
+    centreX_ = (static_cast<double>(start_[0]) + start_[2]) / 2.0;
+    centreY_ = (static_cast<double>(start_[1]) + start_[3]) / 2.0;
+    moved_ = false;
+}
+
+double PictureView::ZoomWith(int notches) const { return base_ * std::pow(kNotch, notches); }
+
+double PictureView::Zoom() const { return ZoomWith(notches_); }
+
+void PictureView::ZoomAbout(int notches, double x, double y) {
+    const double before = Zoom();
+    const double after = ZoomWith(notches_ + notches);
+    if (after < kMinZoom || after > kMaxZoom || !std::isfinite(x) || !std::isfinite(y)) return;
+    notches_ += notches;
+    // The point keeps its place: its distance from the centre shrinks with the zoom.
+    centreX_ = x + (centreX_ - x) * (before / after);
+    centreY_ = y + (centreY_ - y) * (before / after);
+    moved_ = moved_ || centreX_ != (static_cast<double>(start_[0]) + start_[2]) / 2.0 ||
+             centreY_ != (static_cast<double>(start_[1]) + start_[3]) / 2.0;
+}
+
+void PictureView::Set(double zoom, double centreX, double centreY) {
+    base_ = std::clamp(zoom, kMinZoom, kMaxZoom);
+    notches_ = 0;
+    centreX_ = centreX;
+    centreY_ = centreY;
+    moved_ = true;
+}
+
+void PictureView::Fit(double minX, double minY, double maxX, double maxY) {
+    const double halfWidth = (static_cast<double>(start_[2]) - start_[0]) / 2.0;
+    const double halfHeight = (static_cast<double>(start_[1]) - start_[3]) / 2.0;
+    const double needX = (maxX - minX) / 2.0 * 1.1;
+    const double needY = (maxY - minY) / 2.0 * 1.1;
+    double zoom = Zoom();
+    if (halfWidth > 0.0 && halfHeight > 0.0 && (needX > 0.0 || needY > 0.0)) {
+        zoom = std::numeric_limits<double>::infinity();
+        if (needX > 0.0) zoom = std::min(zoom, halfWidth / needX);
+        if (needY > 0.0) zoom = std::min(zoom, halfHeight / needY);
+    }
+    Set(zoom, (minX + maxX) / 2.0, (minY + maxY) / 2.0);
+}
+
+std::array<double, 4> PictureView::Corners() const {
+    if (AtStart()) return {start_[0], start_[1], start_[2], start_[3]};
+    const double zoom = Zoom();
+    const double halfWidth = (static_cast<double>(start_[2]) - start_[0]) / 2.0 / zoom;
+    const double halfHeight = (static_cast<double>(start_[1]) - start_[3]) / 2.0 / zoom;
+    return {centreX_ - halfWidth, centreY_ + halfHeight, centreX_ + halfWidth, centreY_ - halfHeight};
+}
+
+bool TurnedBox(const std::vector<MeshPart>& parts, const std::vector<bool>& checked, float yaw,
+               float pitch, std::array<double, 4>& box) {
+    const RotationCoefficients turn = RotationCoefficients::For(yaw, pitch);
+    double minX = std::numeric_limits<double>::infinity(), minY = minX;
+    double maxX = -minX, maxY = -minX;
+    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t>> seen;
+    constexpr std::size_t kBlock = 256;
+    float xs[kBlock], ys[kBlock], zs[kBlock];
+    for (std::size_t k = 0; k < std::min(parts.size(), checked.size()); ++k) {
+        const VertexList& vertices = parts[k].vertices;
+        if (!checked[k] || !seen.emplace(vertices.StoredData(), vertices.StoredBytes(), vertices.size()).second) {
+            continue;
+        }
+        for (std::size_t first = 0; first < vertices.size(); first += kBlock) {
+            const std::size_t n = std::min(kBlock, vertices.size() - first);
+            GatherCoordinates(vertices, first, n, xs, ys, zs);
+            for (std::size_t i = 0; i < n; ++i) {
+                float x = 0, y = 0, z = 0;
+                if (!TurnVertex(xs[i], ys[i], zs[i], turn, x, y, z)) continue;
+                minX = std::min(minX, static_cast<double>(x));
+                maxX = std::max(maxX, static_cast<double>(x));
+                minY = std::min(minY, static_cast<double>(y));
+                maxY = std::max(maxY, static_cast<double>(y));
+            }
+        }
+    }
+    if (!(minX <= maxX)) return false;
+    box = {minX, minY, maxX, maxY};
+    return true;
+}
+
+}  // namespace trenn

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "app/model.h"
+#include "render/rotation.h"
+
+namespace trenn {
+
+// What part of the model the picture shows: the start view that loading fits to the model (the
+// corners it gives Scale), zoomed about a point and moved. The zoom is a base factor (1 at the
+// start, set by Fit or by hand) times 1.25 to a whole number of notches, so that zooming in
+// and out again returns exactly; it stays within about x1/16 and x4096.
+class PictureView {
+public:
+    static constexpr double kNotch = 1.25;
+    static constexpr double kMinZoom = 1.0 / 16.0;
+    static constexpr double kMaxZoom = 4096.0;
+
+    // The start view: the corners loading gave the picture area, (x1, y1) at the top left.
+    void SetStart(float x1, float y1, float x2, float y2);
+    // Back to the start view, zoom and centre included.
+    void Home();
+    bool AtStart() const { return base_ == 1.0 && notches_ == 0 && !moved_; }
+
+    // Zooms by whole notches (positive: closer) about the point (x, y) of the model, which stays
+    // where it is in the picture. Past the limits nothing changes.
+    void ZoomAbout(int notches, double x, double y);
+    void ZoomAboutCentre(int notches) { ZoomAbout(notches, centreX_, centreY_); }
+    // A zoom factor and centre set by hand (trenn-inspect --zoom and --center).
+    void Set(double zoom, double centreX, double centreY);
+    // Fits the box [minX, maxX] x [minY, maxY] of model coordinates into the picture, centred,
+    // with a margin of 5% each side. A box of no size keeps the zoom and only centres it.
+    void Fit(double minX, double minY, double maxX, double maxY);
+
+    double Zoom() const;
+    double CentreX() const { return centreX_; }
+    double CentreY() const { return centreY_; }
+    // The corners to scale the picture area to: exactly the start corners at the start view.
+    std::array<double, 4> Corners() const;
+
+private:
+    double ZoomWith(int notches) const;
+
+    std::array<float, 4> start_{0, 0, 0, 0};
+    double base_ = 1.0;
+    int notches_ = 0;
+    double centreX_ = 0.0;
+    double centreY_ = 0.0;
+    bool moved_ = false;
+};
+
+// The box that the checked parts, turned by the view angles, take in model coordinates of the
+// picture (x across, y up); false when no vertex turns without a fault.
+bool TurnedBox(const std::vector<MeshPart>& parts, const std::vector<bool>& checked, float yaw,
+               float pitch, std::array<double, 4>& box);
+
+}  // namespace trenn
