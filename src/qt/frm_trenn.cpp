@@ -4,13 +4,18 @@
 #include <QFont>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
 #include "app/model.h"
+#include "app/part_summary.h"
 #include "app/picture_geometry.h"
+#include "elf/elf_data.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
 #include "qt/app_icon.h"
@@ -108,6 +113,39 @@ FrmTrenn::FrmTrenn()
     connect(picShow_, &PictureBox::MouseMove, this, &FrmTrenn::picShow_MouseMove);
     connect(picShow_, &PictureBox::MouseUp, this, &FrmTrenn::picShow_MouseUp);
     connect(lstParts_, &PartList::ItemCheck, this, &FrmTrenn::lstParts_ItemCheck);
+    connect(lstParts_, &PartList::AllChecked, this, &FrmTrenn::lstParts_AllChecked);
+    connect(picShow_, &PictureBox::Wheel, this, &FrmTrenn::picShow_Wheel);
+
+    picShow_->setToolTip(KeysHelp());
+    lstParts_->SetToolTipSource([this](int index) { return PartToolTip(index); });
+}
+
+QString FrmTrenn::KeysHelp() {
+    return QStringLiteral(
+        "Click the picture, then:\n"
+        "Left/Right arrow: turn about the vertical axis\n"
+        "Up/Down arrow: tilt about the horizontal axis\n"
+        "Drag with any button: turn (the Rotate: boxes say which ways)\n"
+        "Mouse wheel: zoom about the pointer\n"
+        "+ and -: zoom about the middle\n"
+        "F: fit the ticked parts into the picture\n"
+        "Home: back to the start view\n"
+        "F1: this help\n"
+        "Right-click the list to tick or clear all parts.");
+}
+
+QString FrmTrenn::PartToolTip(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= g_parts.size()) return {};
+    const MeshPart& part = g_parts[static_cast<std::size_t>(index)];
+    std::string name;
+    if (g_symbols && part.symbol >= 0 && static_cast<std::size_t>(part.symbol) < g_symbols->size()) {
+        name = (*g_symbols)[static_cast<std::size_t>(part.symbol)].name;
+    }
+    QString text;
+    for (const char c : DescribePart(name, SummarizePart(part))) {
+        text.append(QChar(static_cast<char16_t>(Cp1252ToCodePoint(static_cast<unsigned char>(c)))));
+    }
+    return text;
 }
 
 FrmTrenn::~FrmTrenn() = default;
@@ -139,6 +177,19 @@ float FrmTrenn::PictureHeight() const { return picShow_->Height(); }
 
 void FrmTrenn::ScalePicture(float x1, float y1, float x2, float y2) {
     picShow_->Scale(x1, y1, x2, y2);
+    view_.SetStart(x1, y1, x2, y2);
+}
+
+void FrmTrenn::ApplyView() {
+    if (view_.AtStart()) {
+        // Exactly the coordinates loading gave the picture.
+        const std::array<double, 4> c = view_.Corners();
+        picShow_->Scale(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
+                        static_cast<float>(c[3]));
+        return;
+    }
+    const std::array<double, 4> c = view_.Corners();
+    picShow_->ScaleView(c[0], c[1], c[2], c[3]);
 }
 
 void FrmTrenn::ShowWindow() {
@@ -167,11 +218,64 @@ int FrmTrenn::chkVerticalValue() const { return CheckBoxValue(*chkVertical_); }
 
 // ---- Event handlers ------------------------------------------------------------------------
 
-// Keys turn the model by one step each, auto-repeats included; every key redraws.
+// Keys turn the model by one step each, auto-repeats included; every key redraws. Home also
+// takes the zoom back to the start view.
 void FrmTrenn::picShow_KeyDown(int keyCode) {
     ApplyViewKey(keyCode, m_yaw, m_pitch);
+    if (keyCode == kKeyHome) {
+        view_.Home();
+        ApplyView();
+    }
+    ViewKey(keyCode);
     DrawParts();
 }
+
+bool FrmTrenn::ViewKey(int keyCode) {
+    switch (keyCode) {
+    case 0xBB:  // + (and =) of the main block
+    case 0x6B:  // + of the keypad
+        view_.ZoomAboutCentre(1);
+        break;
+    case 0xBD:  // - of the main block
+    case 0x6D:  // - of the keypad
+        view_.ZoomAboutCentre(-1);
+        break;
+    case 'F': {
+        std::vector<bool> checked;
+        for (int i = 0; i < lstParts_->ListCount(); ++i) checked.push_back(lstParts_->Selected(i));
+        std::array<double, 4> box{};
+        if (TurnedBox(g_parts, checked, m_yaw, m_pitch, box)) view_.Fit(box[0], box[1], box[2], box[3]);
+        break;
+    }
+    case 0x70:  // F1
+        ShowKeysHelp();
+        return true;
+    default:
+        return false;
+    }
+    ApplyView();
+    return true;
+}
+
+// Beside the window, without taking the keys from the picture, so that the model can be turned
+// while the help is open.
+void FrmTrenn::ShowKeysHelp() {
+    if (!help_) {
+        help_ = new QMessageBox(QMessageBox::Information, QStringLiteral("Trenn: keys and mouse"),
+                                KeysHelp(), QMessageBox::Ok, this);
+        help_->setModal(false);
+        help_->setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+    help_->show();
+}
+
+void FrmTrenn::picShow_Wheel(int notches, float x, float y) {
+    view_.ZoomAbout(notches, x, y);
+    ApplyView();
+    DrawParts();
+}
+
+void FrmTrenn::lstParts_AllChecked(bool /*checked*/) { DrawParts(); }
 
 // Any button starts a drag; the press itself draws nothing.
 void FrmTrenn::picShow_MouseDown(float x, float y) {

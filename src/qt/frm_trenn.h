@@ -9,10 +9,12 @@
 
 #include "app/model.h"
 #include "app/viewer_window.h"
+#include "render/picture_view.h"
 #include "runtime/bool16.h"
 
 class QCheckBox;
 class QLabel;
+class QMessageBox;
 
 namespace trenn {
 
@@ -63,6 +65,10 @@ public:
     int RedrawCount() const { return redrawCount_; }
     // Threads the redraw may use; large models share the work when this is above 1.
     void SetDrawThreads(int threads);
+    // What part of the model the picture shows (zoom and centre).
+    const PictureView& View() const { return view_; }
+    // The keys and drags the picture understands, as its tooltip and F1 show them.
+    static QString KeysHelp();
 
 protected slots:
     // Event handlers, connected in the constructor. Virtual so that the tests can watch the
@@ -72,11 +78,21 @@ protected slots:
     virtual void picShow_MouseMove(float x, float y);
     virtual void picShow_MouseUp(float x, float y);
     virtual void lstParts_ItemCheck(int index);
+    // The wheel zooms about the point under the pointer, a notch at a time.
+    virtual void picShow_Wheel(int notches, float x, float y);
+    // Tick all or clear all from the list's menu: one redraw.
+    virtual void lstParts_AllChecked(bool checked);
 
 private:
     void CentreOnScreen();
     // Clears the picture and draws every checked part: its vertex dots, then its edges.
     void DrawParts();
+    // Gives the picture area the coordinates of the view.
+    void ApplyView();
+    // The zoom keys (+ and - of the main block and the keypad), F and F1; false for others.
+    bool ViewKey(int keyCode);
+    QString PartToolTip(int index) const;
+    void ShowKeysHelp();
 
     float m_yaw = 0.0f;
     float m_pitch = 0.0f;
@@ -84,6 +100,8 @@ private:
     float m_lastX = 0.0f;
     float m_lastY = 0.0f;
     int redrawCount_ = 0;
+    PictureView view_;
+    QMessageBox* help_ = nullptr;  // made on first F1, owned by the window
     std::unique_ptr<WireframeRenderer> renderer_;
 
     QWidget* picParts_ = nullptr;

@@ -1,5 +1,9 @@
 #include "qt/part_list.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
+
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +21,17 @@ public:
 
     QListWidgetItem* clone() const override { return new PartListItem(*this); }
 
+    // The tooltip is worked out when first asked for: for large parts it takes a while.
+    QVariant data(int role) const override {
+        if (role != Qt::ToolTipRole) return QListWidgetItem::data(role);
+        if (!toolTip_) {
+            auto* list = qobject_cast<PartList*>(listWidget());
+            if (!list || !list->toolTipSource_) return {};
+            toolTip_ = list->toolTipSource_(list->row(this));
+        }
+        return *toolTip_;
+    }
+
     void setData(int role, const QVariant& value) override {
         if (role != Qt::CheckStateRole) {
             QListWidgetItem::setData(role, value);
@@ -27,6 +42,9 @@ public:
         if (checkState() == before) return;
         if (auto* list = qobject_cast<PartList*>(listWidget())) list->CheckChanged(this);
     }
+
+private:
+    mutable std::optional<QString> toolTip_;
 };
 
 PartList::PartList(QWidget* parent) : QListWidget(parent) {
@@ -66,8 +84,26 @@ void PartList::SetSelected(int index, bool checked) {
     ItemAt(index)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }
 
+void PartList::SetAllSelected(bool checked) {
+    quiet_ = true;
+    for (int i = 0; i < count(); ++i) item(i)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    quiet_ = false;
+    emit AllChecked(checked);
+}
+
 void PartList::CheckChanged(const QListWidgetItem* changed) {
-    emit ItemCheck(row(changed));
+    if (!quiet_) emit ItemCheck(row(changed));
+}
+
+void PartList::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* tickAll = menu.addAction(tr("Tick all parts"));
+    QAction* clearAll = menu.addAction(tr("Clear all parts"));
+    tickAll->setEnabled(count() > 0);
+    clearAll->setEnabled(count() > 0);
+    const QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == tickAll) SetAllSelected(true);
+    if (chosen == clearAll) SetAllSelected(false);
 }
 
 }  // namespace trenn

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 namespace trenn {
 
@@ -27,10 +28,21 @@ public:
     bool Selected(int index) const;
     // Sets the check mark as a click would, ItemCheck included when it changes.
     void SetSelected(int index, bool checked);
+    // Ticks or clears every item at once: AllChecked once, no ItemCheck. The list's context
+    // menu offers both.
+    void SetAllSelected(bool checked);
+
+    // Where an item's tooltip comes from; asked when the tooltip is about to show, once per item.
+    void SetToolTipSource(std::function<QString(int index)> source) { toolTipSource_ = std::move(source); }
 
 signals:
     // Exactly once for every change of an item's check mark, after the change.
     void ItemCheck(int index);
+    // After SetAllSelected.
+    void AllChecked(bool checked);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     friend class PartListItem;
@@ -38,6 +50,8 @@ private:
     void CheckChanged(const QListWidgetItem* item);
 
     int newIndex_ = -1;
+    bool quiet_ = false;  // no ItemCheck while SetAllSelected runs
+    std::function<QString(int)> toolTipSource_;
 };
 
 }  // namespace trenn

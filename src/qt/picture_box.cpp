@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <qdrawutil.h>
 
 #include <algorithm>
@@ -31,6 +32,10 @@ QRect PictureBox::InnerRect() const {
 }
 
 void PictureBox::Scale(float x1, float y1, float x2, float y2) {
+    mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, InnerRect().width(), InnerRect().height());
+}
+
+void PictureBox::ScaleView(double x1, double y1, double x2, double y2) {
     mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, InnerRect().width(), InnerRect().height());
 }
 
@@ -77,7 +82,29 @@ void PictureBox::ImageChanged() { update(InnerRect()); }
 void PictureBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.drawImage(InnerRect().topLeft(), image_);
-    qDrawWinPanel(&painter, rect(), palette(), /*sunken=*/true);
+    if (hasFocus()) {
+        // The keys go here: the border, never the picture, shows it in the highlight colour.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(palette().color(QPalette::Highlight));
+        const QRect outer = rect();
+        const QRect inner = InnerRect();
+        painter.drawRect(outer.left(), outer.top(), outer.width(), inner.top() - outer.top());
+        painter.drawRect(outer.left(), inner.bottom() + 1, outer.width(), outer.bottom() - inner.bottom());
+        painter.drawRect(outer.left(), inner.top(), inner.left() - outer.left(), inner.height());
+        painter.drawRect(inner.right() + 1, inner.top(), outer.right() - inner.right(), inner.height());
+    } else {
+        qDrawWinPanel(&painter, rect(), palette(), /*sunken=*/true);
+    }
+}
+
+void PictureBox::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PictureBox::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 QPointF PictureBox::ToUser(QPointF widgetPos) const {
@@ -104,6 +131,17 @@ void PictureBox::mouseMoveEvent(QMouseEvent* event) {
 void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
     const QPointF user = ToUser(event->position());
     emit MouseUp(static_cast<float>(user.x()), static_cast<float>(user.y()));
+}
+
+void PictureBox::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    // A notch is 120 eighths of a degree; touchpads send it in smaller steps.
+    wheelAngle_ += event->angleDelta().y();
+    const int notches = wheelAngle_ / 120;
+    if (notches == 0) return;
+    wheelAngle_ -= notches * 120;
+    const QPointF user = ToUser(event->position());
+    emit Wheel(notches, static_cast<float>(user.x()), static_cast<float>(user.y()));
 }
 
 int WindowsKeyCode(const QKeyEvent& event) {

@@ -31,6 +31,8 @@ public:
 
     // (x1, y1) becomes the inner top-left corner, (x2, y2) the inner bottom-right corner.
     void Scale(float x1, float y1, float x2, float y2);
+    // The same with corners in double precision, for a zoomed view.
+    void ScaleView(double x1, double y1, double x2, double y2);
     // User coordinates to pixels of the inner area, in the widget's own units.
     const ViewMapping& Mapping() const { return mapping_; }
     // Image pixels per widget unit: 2 on a screen scaled by two, where the retained image has
@@ -72,6 +74,8 @@ signals:
     // Every pointer move over the area, with or without a button held.
     void MouseMove(float x, float y);
     void MouseUp(float x, float y);
+    // The wheel turned by whole notches (positive away from the user) over the point (x, y).
+    void Wheel(int notches, float x, float y);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -79,6 +83,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QColor Pen() const { return ColourFromBgr(foreColor_); }
@@ -88,6 +95,7 @@ private:
     QImage image_;
     ViewMapping mapping_;
     int drawWidth_ = 1;
+    int wheelAngle_ = 0;  // eighths of a degree not yet making a whole notch
     std::uint32_t foreColor_ = 0;  // black
 };
 

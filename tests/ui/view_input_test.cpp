@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QMessageBox>
+#include <QWheelEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -368,6 +372,113 @@ TEST_F(ViewInput, EveryCheckMarkChangeRedraws) {
     EXPECT_EQ(window.RedrawCount(), 3);
     EXPECT_FALSE(IsBlank(*picShow()));
     EXPECT_EQ(window.Yaw(), 0.0f);
+}
+
+
+// The bounding box of every pixel that is not background: left, top, right, bottom.
+QRect InkBox(const PictureBox& picture) {
+    const QImage& image = picture.Image();
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != picture.BackColor().rgb()) box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
+
+// Wheel, + and - zoom by whole notches (the wheel about the pointer, the keys about the
+// middle), F fits the ticked parts, and Home gives back the start picture pixel for pixel.
+TEST_F(ViewInput, ZoomAndFitChangeOnlyTheViewAndHomeUndoesThem) {
+    window.lstParts()->SetSelected(0, true);
+    Home();
+    const QImage start = picShow()->Image();
+    const QRect startInk = InkBox(*picShow());
+
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        double zoom;
+    };
+    const auto wheel = [&](int notches, QPoint at) {
+        QWheelEvent event(QPointF(at), QPointF(picShow()->mapToGlobal(at)), {}, QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(picShow(), &event);
+    };
+    const Step steps[] = {
+        {"+", [&] { Key(Qt::Key_Plus); }, 1.25},
+        {"keypad +", [&] { Key(Qt::Key_Plus, Qt::KeypadModifier); }, 1.5625},
+        {"-", [&] { Key(Qt::Key_Minus); }, 1.25},
+        {"keypad -", [&] { Key(Qt::Key_Minus, Qt::KeypadModifier); }, 1.0},
+        {"wheel two notches away", [&] { wheel(2, At(100, 80)); }, 1.5625},
+        {"wheel two notches back", [&] { wheel(-2, At(100, 80)); }, 1.0},
+    };
+    for (const Step& step : steps) {
+        const int before = window.RedrawCount();
+        step.act();
+        EXPECT_DOUBLE_EQ(window.View().Zoom(), step.zoom) << step.name;
+        EXPECT_EQ(window.RedrawCount() - before, 1) << step.name;
+        EXPECT_EQ(window.Yaw(), 0.0f) << step.name;
+    }
+    // The point under the pointer stays put: the wheel is about it, not about the middle.
+    wheel(3, At(100, 80));
+    const ViewMapping& m = picShow()->Mapping();
+    EXPECT_NEAR(m.PixelX(window.View().CentreX()), 197.5, 1e-6);
+    EXPECT_NE(window.View().CentreX(), 0.0);
+    EXPECT_NE(picShow()->Image(), start);
+
+    Home();
+    EXPECT_EQ(window.View().Zoom(), 1.0);
+    EXPECT_EQ(picShow()->Image(), start) << "Home gives back the start picture";
+
+    // The triangle is smaller than the picture: F makes it fill the picture, 5% to spare on
+    // the tighter axis.
+    Key(Qt::Key_F);
+    const QRect fitted = InkBox(*picShow());
+    EXPECT_GT(fitted.width() * fitted.height(), 2 * startInk.width() * startInk.height());
+    const int spareX = std::min(fitted.left(), 394 - fitted.right());
+    const int spareY = std::min(fitted.top(), 345 - fitted.bottom());
+    EXPECT_NEAR(std::min(spareX, spareY), 0.05 * (spareX < spareY ? 395 : 346) / 1.1, 3.0)
+        << "ink from " << fitted.left() << "," << fitted.top() << " to " << fitted.right() << ","
+        << fitted.bottom();
+    Home();
+    EXPECT_EQ(picShow()->Image(), start);
+}
+
+// Tick all and clear all redraw once; each entry's tooltip tells about its part.
+TEST_F(ViewInput, TickAllClearAllAndPartDetails) {
+    PartList* list = window.lstParts();
+    const int before = window.RedrawCount();
+    list->SetAllSelected(true);
+    EXPECT_TRUE(list->Selected(0));
+    EXPECT_EQ(window.RedrawCount() - before, 1);
+    EXPECT_FALSE(IsBlank(*picShow()));
+    list->SetAllSelected(false);
+    EXPECT_EQ(window.RedrawCount() - before, 2);
+    EXPECT_TRUE(IsBlank(*picShow()));
+    // No symbol table here: the tooltip starts with an empty name.
+    EXPECT_EQ(list->item(0)->toolTip(),
+              "\n3 vertices, 1 triangle\nx from -1 to 1, y from -1 to 1.2, z from -1 to 0.5");
+}
+
+// The picture shows that it has the keys in its border, never in its pixels; F1 opens the help
+// beside the window and leaves the keys with the picture.
+TEST_F(ViewInput, FocusMarkAndHelp) {
+    const QColor highlight = picShow()->palette().color(QPalette::Highlight);
+    const auto border = [&] { return picShow()->grab().toImage().pixelColor(0, 100); };
+    EXPECT_EQ(border(), highlight);
+    EXPECT_EQ(picShow()->grab().toImage().copy(2, 2, 395, 346), picShow()->Image());
+    window.lstParts()->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(border(), highlight);
+
+    picShow()->setFocus(Qt::TabFocusReason);
+    Key(Qt::Key_F1);
+    const auto boxes = window.findChildren<QMessageBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0]->isVisible());
+    EXPECT_EQ(boxes[0]->text(), FrmTrenn::KeysHelp());
+    EXPECT_EQ(picShow()->toolTip(), FrmTrenn::KeysHelp());
+    EXPECT_EQ(QApplication::focusWidget(), picShow());
 }
 
 }  // namespace
