@@ -31,6 +31,7 @@
 
 #include "app/model.h"
 #include "app/model_assembly.h"
+#include "app/picture_geometry.h"
 #include "bench_models.h"
 #include "reference_renderer.h"
 #include "qt/frm_trenn.h"
@@ -78,6 +79,13 @@ struct DrawRow {
     double twoThreadMs = 0;
     long differing1 = 0;
     long differing2 = 0;
+    // Zoomed x8 about the middle: many lines leave the picture or cross it.
+    double zoomedOneMs = 0;
+    double zoomedTwoMs = 0;
+    long zoomedDiffering1 = 0;
+    long zoomedDiffering2 = 0;
+    // Ticking every part at once in a fresh window: the first picture, kept work made anew.
+    double tickAllMs = 0;
 };
 
 long DifferenceFromReference(BenchWindow& window) {
@@ -105,21 +113,34 @@ double MedianRedrawMs(BenchWindow& window, int threads, int runs) {
 std::string g_savePrefix;  // --save: where the redrawn pictures go
 bool g_reference = true;    // --no-reference: redraw timings only
 
+// A window on the current model, nothing ticked yet, looking down on the layers at an angle:
+// 30 degrees of pitch, 15 of yaw.
+void SetUpWindow(BenchWindow& window) {
+    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) window.AddPartItem("layer " + std::to_string(k + 1));
+    trenn::SetViewScale(trenn::ComputeViewExtent(), window);
+    for (int i = 0; i < 6; ++i) window.Press(trenn::kKeyUp);
+    for (int i = 0; i < 3; ++i) window.Press(trenn::kKeyLeft);
+}
+
 DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     DrawRow row;
     trenn::g_parts = trenn::bench::ToMeshParts(trenn::bench::LayeredTerrain(triangles, 7));
     row.triangles = CountTriangles(trenn::g_parts);
     row.parts = trenn::g_parts.size();
 
-    BenchWindow window;
-    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) window.AddPartItem("layer " + std::to_string(k + 1));
-    trenn::SetViewScale(trenn::ComputeViewExtent(), window);
-    // Looking down on the layers at an angle: 30 degrees of pitch, 15 of yaw.
-    for (int i = 0; i < 6; ++i) window.Press(trenn::kKeyUp);
-    for (int i = 0; i < 3; ++i) window.Press(trenn::kKeyLeft);
-    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) {
-        window.lstParts()->SetSelected(static_cast<int>(k), true);
+    std::vector<double> ticks;
+    for (int i = 0; i < 5; ++i) {
+        BenchWindow fresh;
+        SetUpWindow(fresh);
+        const auto start = Clock::now();
+        fresh.lstParts()->SetAllSelected(true);
+        ticks.push_back(MsSince(start));
     }
+    row.tickAllMs = Median(ticks);
+
+    BenchWindow window;
+    SetUpWindow(window);
+    window.lstParts()->SetAllSelected(true);
 
     const double perMillion = 1e6 / static_cast<double>(std::max<std::int64_t>(row.triangles, 1));
     const int drawRuns = std::max(5, static_cast<int>(60 * repsScale * std::min(perMillion, 10.0)));
@@ -130,6 +151,21 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     if (!g_savePrefix.empty()) {
         window.picShow()->Image().save(QString::fromStdString(g_savePrefix + std::to_string(triangles) + ".png"));
     }
+
+    const trenn::ViewMapping startView = window.picShow()->Mapping();
+    const double halfWidth = startView.UserX(trenn::picture::kInnerWidth) / 8.0;
+    const double halfHeight = startView.UserY(0.0) / 8.0;
+    window.picShow()->ScaleView(-halfWidth, halfHeight, halfWidth, -halfHeight);
+    row.zoomedOneMs = MedianRedrawMs(window, 1, drawRuns);
+    row.zoomedDiffering1 = g_reference ? DifferenceFromReference(window) : -1;
+    row.zoomedTwoMs = MedianRedrawMs(window, 2, drawRuns);
+    row.zoomedDiffering2 = g_reference ? DifferenceFromReference(window) : -1;
+    if (!g_savePrefix.empty()) {
+        window.picShow()->Image().save(
+            QString::fromStdString(g_savePrefix + std::to_string(triangles) + "-x8.png"));
+    }
+    const float e = static_cast<float>(halfWidth * 8.0), f = static_cast<float>(halfHeight * 8.0);
+    window.picShow()->Scale(-e, f, e, -f);
 
     std::vector<bool> checked(trenn::g_parts.size(), true);
     row.referenceRuns = g_reference ? std::max(1, static_cast<int>(5 * repsScale * std::min(perMillion, 1.0))) : 0;
@@ -306,6 +342,7 @@ int main(int argc, char** argv) {
         std::printf("\nRedraw (395 x 346, all parts checked, medians; reference on fewer runs)\n");
         std::printf("%10s | %5s | %12s | %14s | %14s | %8s | %17s\n", "triangles", "parts", "reference ms",
                     "DrawParts 1t ms", "DrawParts 2t ms", "speed-up", "differing pixels");
+        std::vector<DrawRow> rows;
         for (const std::int64_t size : sizes) {
             const DrawRow row = MeasureDraw(size, repsScale);
             std::printf("%10lld | %5zu | %12.1f | %15.3f | %15.3f | %7.0fx | %8ld / %-6ld\n",
@@ -313,8 +350,25 @@ int main(int argc, char** argv) {
                         row.oneThreadMs, row.twoThreadMs, row.referenceMs / row.oneThreadMs,
                         row.differing1, row.differing2);
             std::fflush(stdout);
+            rows.push_back(row);
         }
         std::printf("(speed-up: reference / DrawParts on 1 thread; differing pixels: 1 thread / 2 threads)\n");
+
+        std::printf("\nZoomed x8 about the middle (medians; against the reference with the same mapping)\n");
+        std::printf("%10s | %15s | %15s | %9s | %17s\n", "triangles", "DrawParts 1t ms", "DrawParts 2t ms",
+                    "x unzoomed", "differing pixels");
+        for (const DrawRow& row : rows) {
+            std::printf("%10lld | %15.3f | %15.3f | %8.2fx | %8ld / %-6ld\n",
+                        static_cast<long long>(row.triangles), row.zoomedOneMs, row.zoomedTwoMs,
+                        row.zoomedTwoMs / row.twoThreadMs, row.zoomedDiffering1, row.zoomedDiffering2);
+        }
+        std::printf("(x unzoomed: zoomed / unzoomed on 2 threads)\n");
+
+        std::printf("\nTick all parts in a fresh window, to the first picture (median of 5, 2 threads)\n");
+        std::printf("%10s | %5s | %12s\n", "triangles", "parts", "tick all ms");
+        for (const DrawRow& row : rows) {
+            std::printf("%10lld | %5zu | %12.1f\n", static_cast<long long>(row.triangles), row.parts, row.tickAllMs);
+        }
     }
     if (load) {
         const LoadRow row = MeasureLoad(loadMiB, 5);
