@@ -103,6 +103,8 @@ TEST(StartupText, TempDirectoryFallbacks) {
     EXPECT_EQ(TempDirFromEnvironment(platform), "/var/t/");
     platform.environment = {{"TEMP", ""}, {"TMPDIR", "/scratch"}};
     EXPECT_EQ(TempDirFromEnvironment(platform), "/scratch/");
+    platform.environment = {{"TEMP", "/var/t"}, {"TMPDIR", "/scratch"}};
+    EXPECT_EQ(TempDirFromEnvironment(platform), "/var/t/");
     platform.environment = {};
     EXPECT_EQ(TempDirFromEnvironment(platform), "/tmp/");
 }
