@@ -161,4 +161,16 @@ Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch) {
     return kFalse;
 }
 
+std::optional<std::uint8_t> ElfClassByte(const std::string& objectPath) {
+    try {
+        const BinaryFile object = BinaryFile::OpenForReading(objectPath);
+        unsigned char ident[5];
+        object.ReadAt(0, ident, sizeof ident);
+        if (std::memcmp(ident, kMagic, sizeof kMagic) != 0) return std::nullopt;
+        return ident[4];
+    } catch (const LoadFailure&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace trenn

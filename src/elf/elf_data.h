@@ -37,4 +37,10 @@ Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPa
 // is ever removed.
 Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch);
 
+// The class byte (e_ident[4]) of an ELF file: 1 for 32-bit, 2 for 64-bit objects. Nothing
+// when the file cannot be read or does not start with the ELF magic.
+std::optional<std::uint8_t> ElfClassByte(const std::string& objectPath);
+
+inline constexpr const char* kElf64Detail = "64-bit ELF objects are not supported (class byte 2)";
+
 }  // namespace trenn

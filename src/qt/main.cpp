@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTime>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/main_module.h"
@@ -14,6 +15,15 @@
 #include "qt/frm_trenn.h"
 
 namespace {
+
+// One line on stderr, whatever the text holds.
+void Say(const std::string& text) {
+    std::string line = "trenn: " + text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 class DesktopPlatform : public trenn::StartupPlatform {
 public:
@@ -34,9 +44,13 @@ public:
         if (!window) window = std::make_unique<trenn::FrmTrenn>();
         return *window;
     }
-    void ShowMessage(const std::string& text, const std::string& title) override {
+    // The diagnosis also goes to stderr, and behind the box's "Show Details...".
+    void ShowMessage(const std::string& text, const std::string& title,
+                     const std::string& detail) override {
+        Say(detail);
         QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
                         QString::fromStdString(text), QMessageBox::Ok);
+        if (!detail.empty()) box.setDetailedText(QString::fromStdString(detail));
         box.exec();
     }
     void SetBusy(bool busy) override {
