@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/model.h"
 #include "dialog/common_dialog.h"
@@ -347,5 +348,41 @@ TEST_F(Startup, OnlyTheScratchFileItMadeIsRemoved) {
         EXPECT_EQ(ScratchFilesIn(temp_.Path()).size(), c.left);
         std::filesystem::remove_all(temp_.Path());
         std::filesystem::create_directory(temp_.Path());
+    }
+}
+
+TEST(CommandLineArguments, ParsedIntoWhatToDo) {
+    using A = CommandLine::Action;
+    const struct {
+        std::vector<std::string> args;
+        A action;
+        std::optional<std::string> file;
+        bool watch;
+        std::string error;
+    } cases[] = {
+        {{}, A::kRun, std::nullopt, false, ""},
+        {{"model.o"}, A::kRun, "model.o", false, ""},
+        {{"--watch", "model.o"}, A::kRun, "model.o", true, ""},
+        {{"model.o", "--watch"}, A::kRun, "model.o", true, ""},
+        {{"--watch"}, A::kRun, std::nullopt, true, ""},
+        {{"-"}, A::kRun, "-", false, ""},
+        {{"--", "-odd.o"}, A::kRun, "-odd.o", false, ""},
+        {{"--", "--help"}, A::kRun, "--help", false, ""},
+        {{"--bogus", "--help"}, A::kHelp, std::nullopt, false, ""},
+        {{"a.o", "-h"}, A::kHelp, std::nullopt, false, ""},
+        {{"--version", "--help"}, A::kHelp, std::nullopt, false, ""},
+        {{"a.o", "b.o", "--version"}, A::kVersion, std::nullopt, false, ""},
+        {{"-w", "a.o"}, A::kUsageError, std::nullopt, false, "unknown option -w"},
+        {{"--watch=yes"}, A::kUsageError, std::nullopt, false, "unknown option --watch=yes"},
+        {{"a.o", "b.o"}, A::kUsageError, std::nullopt, false, "more than one file: a.o and b.o"},
+        {{"a.o", "--", "b.o"}, A::kUsageError, std::nullopt, false, "more than one file: a.o and b.o"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const CommandLine line = ParseCommandLine(c.args);
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.objectFile, c.file);
+        EXPECT_EQ(line.watch, c.watch);
+        EXPECT_EQ(line.error, c.error);
     }
 }

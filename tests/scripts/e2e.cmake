@@ -12,3 +12,9 @@ if(TRENN_WITH_QT)
       $<TARGET_FILE:trenn> ${CMAKE_BINARY_DIR}/samples)
   set_tests_properties(e2e.hidpi PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 endif()
+if(TRENN_WITH_QT)
+  add_test(NAME e2e.command_line
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/command_line_test.sh
+      $<TARGET_FILE:trenn> ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/samples)
+  set_tests_properties(e2e.command_line PROPERTIES TIMEOUT 60)
+endif()
