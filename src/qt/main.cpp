@@ -16,6 +16,7 @@
 #include "app/main_module.h"
 #include "qt/app_icon.h"
 #include "qt/display_check.h"
+#include "qt/file_actions.h"
 #include "qt/frm_trenn.h"
 #include "qt/open_file_dialog.h"
 #include "qt/termination_signals.h"
@@ -94,6 +95,7 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationSignals& term
     int status = 1;  // the message box has been shown; nothing more runs
     if (outcome == trenn::StartupOutcome::Cancelled) status = 0;
     if (outcome == trenn::StartupOutcome::WindowShown && termination.Received() == 0) {
+        trenn::FileActions files(*platform.window, loader, command.watch);
         status = QApplication::exec();
     }
     trenn::SetOpenFileDialogPlatform(nullptr);

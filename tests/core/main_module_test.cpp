@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/main_module.h"
 #include "app/model.h"
+#include "app/part_ticks.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "elfgen/elf_builder.h"
@@ -348,6 +349,30 @@ TEST_F(Startup, OnlyTheScratchFileItMadeIsRemoved) {
         EXPECT_EQ(ScratchFilesIn(temp_.Path()).size(), c.left);
         std::filesystem::remove_all(temp_.Path());
         std::filesystem::create_directory(temp_.Path());
+    }
+}
+
+// A list loaded again is ticked where an entry of the same text was ticked, entries of one
+// text matched in their order.
+TEST(PartTicks, CarriedOverByTextAndOccurrence) {
+    using Texts = std::vector<std::string>;
+    using Ticks = std::vector<bool>;
+    const struct {
+        const char* what;
+        Texts before;
+        Ticks ticks;
+        Texts after;
+        Ticks expected;
+    } cases[] = {
+        {"same list", {"a", "b", "c"}, {true, false, true}, {"a", "b", "c"}, {true, false, true}},
+        {"reordered, one gone, one new", {"a", "b", "c"}, {true, true, false}, {"c", "new", "b"}, {false, false, true}},
+        {"second of two alike", {"x", "x"}, {false, true}, {"x", "x", "x"}, {false, true, false}},
+        {"empty text", {"", "a"}, {true, false}, {"a", ""}, {false, true}},
+        {"nothing before", {}, {}, {"a"}, {false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(TicksCarriedOver(c.before, c.ticks, c.after), c.expected);
     }
 }
 
