@@ -55,6 +55,7 @@ public:
     HeadlessWindow window;
     int windowsLoaded = 0;
     std::vector<std::pair<std::string, std::string>> messages;
+    std::vector<std::string> details;  // one per message
 
     std::optional<std::string> Environment(const char* name) const override {
         const auto found = environment.find(name);
@@ -67,8 +68,10 @@ public:
         ++windowsLoaded;
         return window;
     }
-    void ShowMessage(const std::string& text, const std::string& title) override {
+    void ShowMessage(const std::string& text, const std::string& title,
+                     const std::string& detail) override {
         messages.emplace_back(text, title);
+        details.push_back(detail);
     }
 };
 

@@ -12,7 +12,7 @@
 set -euo pipefail
 
 TRENN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-TRENN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libgmock-dev)
+TRENN_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libxcb1-dev libgtest-dev libgmock-dev)
 # What package.sh and the packaging tests need on top of the build.
 TRENN_PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils man-db groff-base python3)
 # What the package tests check the .deb and its software-centre entry with.

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <vector>
 
+#include "app/model.h"
 #include "app/model_assembly.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
@@ -62,66 +64,159 @@ std::string MagicDetail(const std::string& path) {
     return "the first four bytes of " + path + " are not 7F 45 4C 46";
 }
 
+// The module state of the model shown, set aside while a later load works in fresh state,
+// and put back when that load fails.
+struct ShownModel {
+    std::vector<MeshPart> parts;
+    std::optional<std::vector<SymbolEntry>> symbols;
+    std::string errorText;
+
+    static ShownModel SetAside() {
+        ShownModel shown{std::move(g_parts), std::move(g_symbols), std::move(g_errorText)};
+        g_parts.clear();
+        g_symbols.reset();
+        g_errorText.clear();
+        return shown;
+    }
+    void PutBack() {
+        g_parts = std::move(parts);
+        g_symbols = std::move(symbols);
+        g_errorText = std::move(errorText);
+    }
+};
+
 }  // namespace
 
-StartupOutcome Main(StartupPlatform& platform) {
+std::optional<std::string> ObjectLoader::AskForObjectFile() {
+    DialogString fileName = std::string();
+    DialogString fileTitle;
+    Bool16 fileMustExist = kTrue;
+    Bool16 multiSelect = kFalse;
+    Bool16 readOnly = kFalse;
+    Bool16 hideReadOnly = kTrue;
+    DialogString filter = std::string(".o files (*.o)|*.o");
+    std::int32_t filterIndex = 1;
+    DialogString initialDir;
+    DialogString dialogTitle = std::string("Open file");
+    DialogString defaultExt = std::string("o");
+    std::int32_t ownerWindow = -1;
+    std::int32_t flags = 0;
+    const Bool16 chosen = ShowOpen(fileName, fileTitle, fileMustExist, multiSelect, readOnly,
+                                   hideReadOnly, filter, filterIndex, initialDir, dialogTitle,
+                                   defaultExt, ownerWindow, flags);
+    if (chosen != kTrue) return std::nullopt;
+    return fileName.value_or("");
+}
+
+std::string ObjectLoader::NextScratchPath() {
+    // A new name for every load; the file of the model shown must survive a failed one.
+    std::string path;
+    do {
+        path = BuildScratchPath(g_tempDir, NextRandom(generator_), platform_.DecimalSeparator());
+    } while (path == scratch_.Path());
+    return path;
+}
+
+// LoadElfObject, then the model assembly into the window that loadWindow gives. Nothing when
+// the window shows the model; otherwise why not.
+std::optional<ObjectLoader::Failure> ObjectLoader::Load(
+    const std::string& objectPath, ScratchFile& scratch,
+    const std::function<ViewerWindow&()>& loadWindow) {
+    std::optional<Failure> failure;
+    try {
+        if (LoadElfObject(objectPath, scratch) != kTrue) {
+            failure = Failure{StartupOutcome::LoadFailed, g_errorText,
+                              g_errorText.empty() ? g_loadFailureDetail : MagicDetail(objectPath)};
+        } else if (AssembleModel(loadWindow, scratch) == AssemblyOutcome::NotUnderstood) {
+            failure = Failure{StartupOutcome::NotUnderstood, kNotUnderstoodReason,
+                              "no symbol name starts with \"" + std::string(kPartPrefix) +
+                                  "\", and the first symbol kept has an empty name"};
+        }
+    } catch (const LoadFailure& error) {
+        failure = Failure{StartupOutcome::Corrupt, kCorruptReason, error.what()};
+    } catch (const std::bad_alloc&) {
+        failure = Failure{StartupOutcome::Corrupt, kCorruptReason, "out of memory"};
+    }
+    // Read with the 32-bit layout, a 64-bit object fails somewhere along the way, and where
+    // it does says nothing about why.
+    if (failure && ElfClassByte(objectPath) == 2) failure->detail = kElf64Detail;
+    return failure;
+}
+
+void ObjectLoader::Report(const std::string& objectPath, const Failure& failure) {
+    g_lastFailureDetail = failure.detail;
+    platform_.SetBusy(false);
+    platform_.ShowMessage(FailureMessage(objectPath, failure.reason), kErrorTitle, failure.detail);
+}
+
+StartupOutcome ObjectLoader::Start(const std::optional<std::string>& objectFile) {
     std::string objectPath;
-    auto fail = [&](StartupOutcome outcome, const std::string& reason) {
-        platform.SetBusy(false);
-        platform.ShowMessage(FailureMessage(objectPath, reason), kErrorTitle);
-        return outcome;
-    };
+    ScratchFile scratch;
+    std::optional<Failure> failure;
     try {
         g_lastFailureDetail.clear();
-        g_tempDir = TempDirFromEnvironment(platform);
-        std::mt19937 generator(SeedFromSeconds(static_cast<float>(platform.SecondsSinceMidnight())));
-        const std::string scratchPath =
-            BuildScratchPath(g_tempDir, NextRandom(generator), platform.DecimalSeparator());
+        g_tempDir = TempDirFromEnvironment(platform_);
+        generator_.seed(SeedFromSeconds(static_cast<float>(platform_.SecondsSinceMidnight())));
+        scratch = ScratchFile(NextScratchPath());
 
-        DialogString fileName = std::string();
-        DialogString fileTitle;
-        Bool16 fileMustExist = kTrue;
-        Bool16 multiSelect = kFalse;
-        Bool16 readOnly = kFalse;
-        Bool16 hideReadOnly = kTrue;
-        DialogString filter = std::string(".o files (*.o)|*.o");
-        std::int32_t filterIndex = 1;
-        DialogString initialDir;
-        DialogString dialogTitle = std::string("Open file");
-        DialogString defaultExt = std::string("o");
-        std::int32_t ownerWindow = -1;
-        std::int32_t flags = 0;
-        const Bool16 chosen = ShowOpen(fileName, fileTitle, fileMustExist, multiSelect, readOnly,
-                                       hideReadOnly, filter, filterIndex, initialDir, dialogTitle,
-                                       defaultExt, ownerWindow, flags);
-        if (chosen != kTrue) {
+        if (objectFile) {
+            objectPath = *objectFile;
+        } else if (const std::optional<std::string> chosen = AskForObjectFile()) {
+            objectPath = *chosen;
+        } else {
             g_lastFailureDetail = "no file was chosen (dialog code " +
                                   std::to_string(g_lastDialogError) + ")";
             return StartupOutcome::Cancelled;
         }
-        objectPath = fileName.value_or("");
 
-        platform.SetBusy(true);
-        if (LoadElfObject(objectPath, scratchPath) != kTrue) {
-            g_lastFailureDetail =
-                g_errorText.empty() ? g_loadFailureDetail : MagicDetail(objectPath);
-            return fail(StartupOutcome::LoadFailed, g_errorText);
+        platform_.SetBusy(true);
+        failure = Load(objectPath, scratch, [&]() -> ViewerWindow& { return platform_.LoadViewerWindow(); });
+        if (!failure) {
+            objectPath_ = objectPath;
+            scratch_ = std::move(scratch);
+            platform_.SetBusy(false);
+            return StartupOutcome::WindowShown;
         }
-        const AssemblyOutcome assembled =
-            AssembleModel([&]() -> ViewerWindow& { return platform.LoadViewerWindow(); }, scratchPath);
-        if (assembled == AssemblyOutcome::NotUnderstood) {
-            g_lastFailureDetail = "no symbol name starts with \"" + std::string(kPartPrefix) +
-                                  "\", and the first symbol kept has an empty name";
-            return fail(StartupOutcome::NotUnderstood, kNotUnderstoodReason);
-        }
-        platform.SetBusy(false);
-        return StartupOutcome::WindowShown;
-    } catch (const LoadFailure& failure) {
-        g_lastFailureDetail = failure.what();
+    } catch (const LoadFailure& error) {
+        failure = Failure{StartupOutcome::Corrupt, kCorruptReason, error.what()};
     } catch (const std::bad_alloc&) {
-        g_lastFailureDetail = "out of memory";
+        failure = Failure{StartupOutcome::Corrupt, kCorruptReason, "out of memory"};
     }
-    return fail(StartupOutcome::Corrupt, kCorruptReason);
+    scratch.Remove();
+    Report(objectPath, *failure);
+    return failure->outcome;
+}
+
+bool ObjectLoader::Replace(const std::string& objectPath, HeadlessWindow& loaded) {
+    platform_.SetBusy(true);
+    ShownModel shown = ShownModel::SetAside();
+    ScratchFile scratch;
+    std::optional<Failure> failure;
+    try {
+        scratch = ScratchFile(NextScratchPath());
+        failure = Load(objectPath, scratch, [&]() -> ViewerWindow& { return loaded; });
+    } catch (const std::bad_alloc&) {
+        failure = Failure{StartupOutcome::Corrupt, kCorruptReason, "out of memory"};
+    }
+    if (!failure) {
+        scratch_.Remove();
+        scratch_ = std::move(scratch);
+        objectPath_ = objectPath;
+        platform_.SetBusy(false);
+        return true;
+    }
+    scratch.Remove();
+    // Back before the message box: its event loop may draw the model shown.
+    shown.PutBack();
+    Report(objectPath, *failure);
+    return false;
+}
+
+StartupOutcome Main(StartupPlatform& platform) {
+    ObjectLoader loader(platform);
+    const StartupOutcome outcome = loader.Start();
+    loader.KeepScratchFile();
+    return outcome;
 }
 
 }  // namespace trenn

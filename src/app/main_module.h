@@ -1,9 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <random>
 #include <string>
 
+#include "app/headless_window.h"
 #include "app/viewer_window.h"
+#include "runtime/scratch_file.h"
 
 namespace trenn {
 
@@ -19,8 +23,10 @@ public:
     virtual char DecimalSeparator() const = 0;
     // Creates the viewer window, hidden. Called at most once.
     virtual ViewerWindow& LoadViewerWindow() = 0;
-    // A modal message box with a warning icon and one OK button.
-    virtual void ShowMessage(const std::string& text, const std::string& title) = 0;
+    // A modal message box with a warning icon and one OK button. `detail` says what failed
+    // and where, in plain words, for whoever wants to know more than the box's text.
+    virtual void ShowMessage(const std::string& text, const std::string& title,
+                             const std::string& detail) = 0;
     // Loading may take a while on large files; the desktop shows a busy cursor meanwhile.
     virtual void SetBusy(bool /*busy*/) {}
 };
@@ -29,7 +35,7 @@ enum class StartupOutcome { Cancelled, LoadFailed, NotUnderstood, Corrupt, Windo
 
 // mdlMain's folder for the scratch file, with a separator at its end.
 extern std::string g_tempDir;
-// A plain diagnosis of the last failed start-up, for tools; never shown in the message box.
+// A plain diagnosis of the last failed load, the same as the message box's detail.
 extern std::string g_lastFailureDetail;
 
 inline constexpr const char* kNotUnderstoodReason = "This is not an understood .O file";
@@ -37,8 +43,61 @@ inline constexpr const char* kCorruptReason =
     "The .O file is corrupt or does not contain valid mesh data";
 inline constexpr const char* kErrorTitle = "Error";
 
-// Asks for an object file, loads it and shows the viewer window. On any failure it shows the
-// one message box and returns; the caller then ends the program.
+// The object file the viewer shows. Start-up loads the first one; later loads read the same
+// file again or another one in its place. Each load starts afresh: a scratch file of its own
+// (a new random name), new symbols, new parts and a new list. A later load that fails shows
+// the same message box as start-up and leaves the model shown as it was.
+//
+// Owns the scratch file of the model shown, which stays while this lives; a scratch file
+// that a later load replaces, or that belongs to a failed load, is removed at once.
+class ObjectLoader {
+public:
+    explicit ObjectLoader(StartupPlatform& platform) : platform_(platform) {}
+    ~ObjectLoader() { scratch_.Remove(); }
+    ObjectLoader(const ObjectLoader&) = delete;
+    ObjectLoader& operator=(const ObjectLoader&) = delete;
+
+    // Start-up: asks for an object file, loads it and shows the viewer window; on any
+    // failure it shows the one message box and returns, and the caller ends the program.
+    // With `objectFile` there is no dialog: that file is loaded as if chosen in it.
+    StartupOutcome Start(const std::optional<std::string>& objectFile = std::nullopt);
+
+    // The open-file dialog with start-up's request: the file chosen, nothing on a cancel.
+    std::optional<std::string> AskForObjectFile();
+
+    // After start-up: loads `objectPath` into fresh module state and into `loaded`, a window
+    // without a screen whose list and scale the caller then gives the real window. True when
+    // it loaded; otherwise the message box has been shown, and g_parts, g_symbols and the
+    // scratch file are those of the model shown before.
+    bool Replace(const std::string& objectPath, HeadlessWindow& loaded);
+
+    // The file of the model shown, as the user named it.
+    const std::string& ObjectPath() const { return objectPath_; }
+    const std::string& ScratchPath() const { return scratch_.Path(); }
+
+    // Leaves the scratch file of the model shown on disk when the loader goes.
+    void KeepScratchFile() { scratch_ = ScratchFile(); }
+
+private:
+    struct Failure {
+        StartupOutcome outcome;
+        std::string reason;  // the last line of the message box
+        std::string detail;
+    };
+
+    std::string NextScratchPath();
+    std::optional<Failure> Load(const std::string& objectPath, ScratchFile& scratch,
+                                const std::function<ViewerWindow&()>& loadWindow);
+    void Report(const std::string& objectPath, const Failure& failure);
+
+    StartupPlatform& platform_;
+    std::mt19937 generator_;
+    std::string objectPath_;
+    ScratchFile scratch_;
+};
+
+// The start-up of a program that keeps no loader: ObjectLoader::Start with the dialog. The
+// scratch file of the model shown stays on disk.
 StartupOutcome Main(StartupPlatform& platform);
 
 // TEMP, or where it is unset or empty the system's temporary folder (TMPDIR, else /tmp);

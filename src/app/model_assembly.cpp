@@ -13,6 +13,7 @@
 #include "elf/elf_data.h"
 #include "runtime/checked.h"
 #include "runtime/load_failure.h"
+#include "runtime/scratch_file.h"
 
 namespace trenn {
 
@@ -390,6 +391,12 @@ void SetViewScale(float extent, ViewerWindow& window) {
 
 AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
                               const std::string& scratchPath) {
+    ScratchFile scratch(scratchPath);
+    return AssembleModel(loadWindow, scratch);
+}
+
+AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
+                              ScratchFile& scratchFile) {
     try {
         g_parts.assign(1, MeshPart{});
         ViewerWindow& window = loadWindow();
@@ -402,7 +409,7 @@ AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
         }
 
         {
-            const BinaryFile scratch = BinaryFile::OpenOrCreateNoFollow(scratchPath);
+            const BinaryFile scratch = scratchFile.OpenOrCreate();
             ReadParts(scratch, 0, g_parts.size());
         }
         SetViewScale(ComputeViewExtent(), window);

@@ -10,6 +10,8 @@
 
 namespace trenn {
 
+class ScratchFile;
+
 inline constexpr const char* kPartPrefix = "__geoprimdatabuffer";
 inline constexpr std::int32_t kMaxVerticesPerPart = 32768;
 
@@ -20,6 +22,9 @@ enum class AssemblyOutcome { WindowShown, NotUnderstood };
 // exit).
 AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
                               const std::string& scratchPath);
+// The same, noting in `scratch` the file when the open of the scratch file makes it.
+AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
+                              ScratchFile& scratch);
 
 // One list entry and one g_parts entry per part symbol.
 void BuildPartCatalogue(ViewerWindow& window);

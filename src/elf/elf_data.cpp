@@ -12,6 +12,7 @@
 #include "elf/elf_symbols.h"
 #include "runtime/binary_file.h"
 #include "runtime/load_failure.h"
+#include "runtime/scratch_file.h"
 
 namespace trenn {
 
@@ -30,11 +31,11 @@ constexpr unsigned char kMagic[4] = {0x7F, 'E', 'L', 'F'};
 // scratch file is written once however many sections overlap.
 class ObjectLoad {
 public:
-    ObjectLoad(const std::string& objectPath, const std::string& scratchPath)
-        : objectPath_(objectPath), scratchPath_(scratchPath) {}
+    ObjectLoad(const std::string& objectPath, ScratchFile& scratchFile)
+        : objectPath_(objectPath), scratchFile_(scratchFile) {}
 
     void Run() {
-        RemoveEntry(scratchPath_);
+        RemoveEntry(scratchFile_.Path());
         object_ = BinaryFile::OpenForReading(objectPath_);
         ReadSectionTable();
         symbols_.emplace(object_, sections_);
@@ -95,7 +96,7 @@ private:
         if (section.size < 0) Fail(where + ": sh_size " + Hex(section.size) + " is 2 GiB or more");
         // Created at the first section that writes, as the scratch file would be opened there;
         // exclusive, so an entry that reappeared after the removal is never written through.
-        if (!scratch_.IsOpen()) scratch_ = BinaryFile::CreateExclusive(scratchPath_);
+        if (!scratch_.IsOpen()) scratch_ = scratchFile_.CreateExclusive();
         if (!IsReadableOffset(section.offset)) {
             Fail(where + ": sh_offset " + Hex(section.offset) + " is 0x7FFFFFFF or more");
         }
@@ -122,7 +123,7 @@ private:
     }
 
     const std::string& objectPath_;
-    const std::string& scratchPath_;
+    ScratchFile& scratchFile_;
     BinaryFile object_;
     BinaryFile scratch_;
     std::vector<SectionHeader> sections_;
@@ -133,7 +134,12 @@ private:
 }  // namespace
 
 Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath) {
-    ObjectLoad load(objectPath, scratchPath);
+    ScratchFile scratch(scratchPath);
+    return LoadElfObject(objectPath, scratch);
+}
+
+Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch) {
+    ObjectLoad load(objectPath, scratch);
     std::string failure;
     try {
         load.Run();
@@ -153,6 +159,18 @@ Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPa
     }
     g_loadFailureDetail = failure;
     return kFalse;
+}
+
+std::optional<std::uint8_t> ElfClassByte(const std::string& objectPath) {
+    try {
+        const BinaryFile object = BinaryFile::OpenForReading(objectPath);
+        unsigned char ident[5];
+        object.ReadAt(0, ident, sizeof ident);
+        if (std::memcmp(ident, kMagic, sizeof kMagic) != 0) return std::nullopt;
+        return ident[4];
+    } catch (const LoadFailure&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace trenn

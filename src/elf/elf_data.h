@@ -9,6 +9,8 @@
 
 namespace trenn {
 
+class ScratchFile;
+
 // One symbol defined in a PROGBITS section. `name` holds one character per byte of the ELF
 // name (at most kStoredNameLength of them: nothing uses more); `value` is st_value as read.
 struct SymbolEntry {
@@ -31,5 +33,14 @@ inline constexpr const char* kMagicFailureText = "Magic does not match! This is 
 // Checks the magic, copies the PROGBITS sections into the scratch file and builds g_symbols.
 // Returns kTrue on success, kFalse on any failure (g_errorText set only for a bad magic).
 Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath);
+// The same, noting in `scratch` the file it makes at the scratch path, so that only that file
+// is ever removed.
+Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch);
+
+// The class byte (e_ident[4]) of an ELF file: 1 for 32-bit, 2 for 64-bit objects. Nothing
+// when the file cannot be read or does not start with the ELF magic.
+std::optional<std::uint8_t> ElfClassByte(const std::string& objectPath);
+
+inline constexpr const char* kElf64Detail = "64-bit ELF objects are not supported (class byte 2)";
 
 }  // namespace trenn

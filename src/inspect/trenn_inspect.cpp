@@ -274,7 +274,9 @@ public:
         windowLoaded = true;
         return window;
     }
-    void ShowMessage(const std::string& text, const std::string&) override { message = text; }
+    void ShowMessage(const std::string& text, const std::string&, const std::string&) override {
+        message = text;
+    }
 };
 
 void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
@@ -349,7 +351,9 @@ int main(int argc, char** argv) {
     ArgumentDialog dialog(object);
     SetOpenFileDialogPlatform(&dialog);
     InspectPlatform platform;
-    const StartupOutcome outcome = Main(platform);
+    // Owns the scratch file, which goes when the loader does, before the program ends.
+    ObjectLoader loader(platform);
+    const StartupOutcome outcome = loader.Start();
     SetOpenFileDialogPlatform(nullptr);
 
     if (outcome == StartupOutcome::WindowShown && options.render) {

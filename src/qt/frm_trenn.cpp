@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +15,7 @@
 
 #include "app/model.h"
 #include "app/part_summary.h"
+#include "app/part_ticks.h"
 #include "app/picture_geometry.h"
 #include "elf/elf_data.h"
 #include "runtime/load_failure.h"
@@ -198,6 +200,47 @@ void FrmTrenn::ShowWindow() {
         placed_ = true;
     }
     show();
+}
+
+void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
+    std::vector<std::string> textsBefore;
+    std::vector<bool> ticksBefore;
+    for (int i = 0; i < lstParts_->ListCount(); ++i) {
+        textsBefore.push_back(lstParts_->item(i)->text().toStdString());
+        ticksBefore.push_back(lstParts_->Selected(i));
+    }
+    // The renderer's work belongs to the parts it was done for.
+    renderer_->Clear();
+    {
+        // One redraw at the end instead of one per tick.
+        const QSignalBlocker quiet(lstParts_);
+        lstParts_->Clear();
+        for (const HeadlessWindow::Item& item : loaded.items) {
+            AddPartItem(item.text);
+            SetPartItemData(PartListNewIndex(), item.data);
+        }
+        if (keepView) {
+            std::vector<std::string> textsAfter;
+            for (int i = 0; i < lstParts_->ListCount(); ++i) {
+                textsAfter.push_back(lstParts_->item(i)->text().toStdString());
+            }
+            const std::vector<bool> ticks = TicksCarriedOver(textsBefore, ticksBefore, textsAfter);
+            for (std::size_t i = 0; i < ticks.size(); ++i) {
+                if (ticks[i]) lstParts_->SetSelected(static_cast<int>(i), true);
+            }
+        }
+    }
+    const PictureView before = view_;
+    ScalePicture(loaded.scale[0], loaded.scale[1], loaded.scale[2], loaded.scale[3]);
+    if (keepView) {
+        view_.KeepZoomOf(before);
+        ApplyView();
+        DrawParts();
+    } else {
+        m_yaw = 0.0f;
+        m_pitch = 0.0f;
+        picShow_->Cls();
+    }
 }
 
 void FrmTrenn::CentreOnScreen() {

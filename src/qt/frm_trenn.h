@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "app/headless_window.h"
 #include "app/model.h"
 #include "app/viewer_window.h"
 #include "render/picture_view.h"
@@ -47,6 +48,12 @@ public:
     void ScalePicture(float x1, float y1, float x2, float y2) override;
     // Not modal; centred on the screen the first time.
     void ShowWindow() override;
+
+    // Shows the model that a later load has put into g_parts, with the list and the scale it
+    // gave `loaded`. With keepView the view angles stay, the entries whose text was ticked
+    // are ticked again, and the picture is drawn; otherwise the window is as a first load
+    // leaves it: the start view, nothing ticked, the picture blank.
+    void ReplaceModel(const HeadlessWindow& loaded, bool keepView);
 
     QWidget* picParts() const { return picParts_; }
     PartList* lstParts() const { return lstParts_; }

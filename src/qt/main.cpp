@@ -1,4 +1,5 @@
-// trenn: asks for an object file, loads its parts and shows them in the viewer window.
+// trenn: loads an object file, asked for in a dialog or named on the command line, and shows
+// its parts in the viewer window.
 
 #include <QApplication>
 #include <QCursor>
@@ -6,14 +7,30 @@
 #include <QMessageBox>
 #include <QTime>
 
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/main_module.h"
-#include "qt/open_file_dialog.h"
 #include "qt/app_icon.h"
+#include "qt/display_check.h"
+#include "qt/file_actions.h"
 #include "qt/frm_trenn.h"
+#include "qt/open_file_dialog.h"
+#include "qt/termination_signals.h"
 
 namespace {
+
+// One line on stderr, whatever the text holds.
+void Say(const std::string& text) {
+    std::string line = "trenn: " + text;
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
 
 class DesktopPlatform : public trenn::StartupPlatform {
 public:
@@ -34,9 +51,13 @@ public:
         if (!window) window = std::make_unique<trenn::FrmTrenn>();
         return *window;
     }
-    void ShowMessage(const std::string& text, const std::string& title) override {
+    // The diagnosis also goes to stderr, and behind the box's "Show Details...".
+    void ShowMessage(const std::string& text, const std::string& title,
+                     const std::string& detail) override {
+        Say(detail);
         QMessageBox box(QMessageBox::Warning, QString::fromStdString(title),
                         QString::fromStdString(text), QMessageBox::Ok);
+        if (!detail.empty()) box.setDetailedText(QString::fromStdString(detail));
         box.exec();
     }
     void SetBusy(bool busy) override {
@@ -54,25 +75,57 @@ private:
     bool busy_ = false;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+// Everything with a window, from the QApplication to its end. Returns the exit status; the
+// loader removes the scratch file on the way out.
+int RunViewer(const trenn::CommandLine& command, trenn::TerminationSignals& termination) {
+    // Qt sees no arguments: they have been read, and a file name must not pass for its options.
+    int qtArgc = 1;
+    char programName[] = "trenn";
+    char* qtArgv[] = {programName, nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName("Trenn");
     QApplication::setWindowIcon(trenn::TrennIcon());
+    termination.QuitOnSignal();
 
     trenn::QtOpenFileDialog dialog;
     trenn::SetOpenFileDialogPlatform(&dialog);
     DesktopPlatform platform;
-    const trenn::StartupOutcome outcome = trenn::Main(platform);
-    trenn::SetOpenFileDialogPlatform(nullptr);
-
-    switch (outcome) {
-        case trenn::StartupOutcome::WindowShown:
-            return QApplication::exec();
-        case trenn::StartupOutcome::Cancelled:
-            return 0;
-        default:
-            return 1;  // the message box has been shown; nothing more runs
+    trenn::ObjectLoader loader(platform);
+    const trenn::StartupOutcome outcome = loader.Start(command.objectFile);
+    int status = 1;  // the message box has been shown; nothing more runs
+    if (outcome == trenn::StartupOutcome::Cancelled) status = 0;
+    if (outcome == trenn::StartupOutcome::WindowShown && termination.Received() == 0) {
+        trenn::FileActions files(*platform.window, loader, command.watch);
+        status = QApplication::exec();
     }
+    trenn::SetOpenFileDialogPlatform(nullptr);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const trenn::CommandLine command =
+        trenn::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.action) {
+    case trenn::CommandLine::Action::kHelp:
+        std::fputs(trenn::HelpText().c_str(), stdout);
+        return 0;
+    case trenn::CommandLine::Action::kVersion:
+        std::fputs(trenn::VersionText().c_str(), stdout);
+        return 0;
+    case trenn::CommandLine::Action::kUsageError:
+        Say(command.error + " (see trenn --help)");
+        return 2;
+    case trenn::CommandLine::Action::kRun:
+        break;
+    }
+    if (const std::optional<std::string> unreachable = trenn::UnreachableDisplay()) {
+        Say(*unreachable);
+        return 1;
+    }
+    trenn::TerminationSignals termination;
+    const int status = RunViewer(command, termination);
+    termination.DieOfReceived();
+    return status;
 }

@@ -53,6 +53,11 @@ PartList::PartList(QWidget* parent) : QListWidget(parent) {
     setEditTriggers(QAbstractItemView::NoEditTriggers);
 }
 
+void PartList::Clear() {
+    clear();
+    newIndex_ = -1;
+}
+
 int PartList::AddItem(const QString& text) {
     auto* item = new PartListItem(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);

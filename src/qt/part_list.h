@@ -16,6 +16,8 @@ class PartList : public QListWidget {
 public:
     explicit PartList(QWidget* parent = nullptr);
 
+    // Removes every item; NewIndex() is -1 again. No ItemCheck.
+    void Clear();
     // Appends an unchecked item; returns its index, which NewIndex() reports from then on.
     int AddItem(const QString& text);
     // Index of the item added last; -1 before the first.

@@ -39,6 +39,18 @@ void PictureView::ZoomAbout(int notches, double x, double y) {
              centreY_ != (static_cast<double>(start_[1]) + start_[3]) / 2.0;
 }
 
+void PictureView::KeepZoomOf(const PictureView& other) {
+    if (other.AtStart()) {
+        Home();
+        return;
+    }
+    base_ = other.base_;
+    notches_ = other.notches_;
+    centreX_ = other.centreX_;
+    centreY_ = other.centreY_;
+    moved_ = true;
+}
+
 void PictureView::Set(double zoom, double centreX, double centreY) {
     base_ = std::clamp(zoom, kMinZoom, kMaxZoom);
     notches_ = 0;

@@ -28,6 +28,9 @@ public:
     // where it is in the picture. Past the limits nothing changes.
     void ZoomAbout(int notches, double x, double y);
     void ZoomAboutCentre(int notches) { ZoomAbout(notches, centreX_, centreY_); }
+    // The zoom and centre of another view, over this one's start view: a model loaded again
+    // is shown as the one before it was.
+    void KeepZoomOf(const PictureView& other);
     // A zoom factor and centre set by hand (trenn-inspect --zoom and --center).
     void Set(double zoom, double centreX, double centreY);
     // Fits the box [minX, maxX] x [minY, maxY] of model coordinates into the picture, centred,

@@ -51,7 +51,7 @@ BinaryFile BinaryFile::OpenForReading(const std::string& path) {
     BinaryFile file(fd, path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) FailErrno("cannot examine", path);
-    if (!S_ISREG(info.st_mode)) Fail(path + " is not a regular file");
+    if (!S_ISREG(info.st_mode)) Fail("cannot open " + path + ": not a regular file");
     return file;
 }
 
@@ -61,14 +61,19 @@ BinaryFile BinaryFile::CreateExclusive(const std::string& path) {
     return BinaryFile(fd, path);
 }
 
-BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path) {
-    const int fd = ::open(path.c_str(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path, bool* created) {
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // Made here exactly when an exclusive create succeeds; an entry that is already there is
+    // opened as it stands (and refused below unless it is a regular file).
+    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+    const bool made = fd >= 0;
+    if (!made && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
     if (fd < 0) FailErrno("cannot open", path);
     BinaryFile file(fd, path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) FailErrno("cannot examine", path);
-    if (!S_ISREG(info.st_mode)) Fail(path + " is not a regular file");
+    if (!S_ISREG(info.st_mode)) Fail("cannot open " + path + ": not a regular file");
+    if (created) *created = made;
     return file;
 }
 
@@ -76,6 +81,12 @@ std::uint64_t BinaryFile::Size() const {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) FailErrno("cannot examine", path_);
     return static_cast<std::uint64_t>(info.st_size);
+}
+
+FileIdentity BinaryFile::Identity() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) FailErrno("cannot examine", path_);
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::size_t BinaryFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) const {

@@ -6,6 +6,14 @@
 
 namespace trenn {
 
+// Which file a path or an open file is: two names of one file have the same identity, and a
+// file made anew in the place of another has a new one.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // A file opened for byte-level access by position. Reads never fail at the end of the file:
 // whatever lies past the end reads as zero bytes. Every failure throws LoadFailure.
 class BinaryFile {
@@ -25,15 +33,17 @@ public:
     // a symbolic link included: nothing is ever written through an entry somebody else made.
     static BinaryFile CreateExclusive(const std::string& path);
 
-    // Opens a regular file for reading and writing, creating it empty when missing, and
-    // never following a symbolic link in the last component.
-    static BinaryFile OpenOrCreateNoFollow(const std::string& path);
+    // Opens a regular file for reading and writing, creating it empty (0600) when missing,
+    // and never following a symbolic link in the last component. `created`, when given, tells
+    // whether this open made the file.
+    static BinaryFile OpenOrCreateNoFollow(const std::string& path, bool* created = nullptr);
 
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
 
     // Current length of the file in bytes.
     std::uint64_t Size() const;
+    FileIdentity Identity() const;
 
     // Reads `length` bytes from `offset`; the part past the end of the file is zero-filled.
     // Returns how many bytes came from the file itself.

@@ -342,6 +342,7 @@ TEST_F(HostileTemp, WhereTheScratchFileGoes) {
         {"absolute, doubled slash", {{"TEMP", other + "//"}}, other},
         {"unset: TMPDIR", {{"TMPDIR", other}}, other},
         {"empty: TMPDIR", {{"TEMP", ""}, {"TMPDIR", other}}, other},
+        {"both set: TEMP", {{"TEMP", other}, {"TMPDIR", work + "/rel"}}, other},
     };
     const WorkingFolder cd(work);
     for (const auto& c : cases) {

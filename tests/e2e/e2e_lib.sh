@@ -115,12 +115,14 @@ wait_window() {
 }
 
 # start_trenn FOLDER [NAME=VALUE...]: runs trenn there, with TEMP pointing at its own folder
-# and the given variables added to its environment.
+# and the given variables added to its environment; its arguments are those in the array
+# trenn_args (none when unset).
 start_trenn() {
     local folder=$1
     shift
     mkdir -p "$work/temp"
-    (cd "$folder" && exec env TEMP="$work/temp" "$@" "$trenn") >"$work/trenn.log" 2>&1 &
+    (cd "$folder" && exec env TEMP="$work/temp" "$@" "$trenn" ${trenn_args[@]+"${trenn_args[@]}"}) \
+        >"$work/trenn.log" 2>&1 &
     trenn_pid=$!
 }
 

@@ -134,6 +134,8 @@ class Samples(InspectCase):
                     self.assertEqual(symbol["name"], "__geoprimdatabuffer" + p["text"])
                     self.assertEqual(symbol["value"], p["value"])
                     self.assertNotIn("vertex_data", p)
+                # The scratch file goes before the program ends.
+                self.assertEqual(os.listdir(self.path("scratch")), [])
 
     def test_full_lists_every_vertex_and_index(self):
         for sample, parts, extent, _ in self.CASES:
@@ -196,6 +198,7 @@ class Failures(InspectCase):
         self.assertEqual(doc["object"], path)
         self.assertTrue(doc["detail"])
         self.assertFalse(os.path.exists(self.path("out.png")), "no picture after a failure")
+        self.assertEqual(os.listdir(self.path("scratch")), [])
         return doc["error"]
 
     def test_reasons_in_the_message_box_text(self):
@@ -222,6 +225,34 @@ class Failures(InspectCase):
         data, _ = mesh_data([([(1, 1, 1)], [0, 0, 0], 3)])
         error = self.failure("badsym.o", elf_object(data, [("__geoprimdatabuffer_b", 8, 77)]))
         self.assertEqual(error, self.PREFIX + self.path("badsym.o") + "\r\n\r\n")
+
+    def test_detail_says_why(self):
+        # The diagnosis behind the viewer's "Show Details...", word for word.
+        data, values = mesh_data([([(1, 1, 1)], [0, 0, 0], 3)])
+        model = elf_object(data, [("__geoprimdatabuffer_m", values[0], 1)])
+        wide = bytearray(elf_object(data, []))
+        wide[4] = 2  # EI_CLASS: 64-bit
+        secret = self.write("secret.o", model)
+        os.chmod(secret, 0)
+        self.write("wide.o", bytes(wide))
+        cases = [
+            ("absent.o", "cannot open %s: No such file or directory"),
+            ("secret.o", "cannot open %s: Permission denied"),
+            ("wide.o", "64-bit ELF objects are not supported (class byte 2)"),
+        ]
+        # Root may read anything: the unreadable file is tried as nobody.
+        as_nobody = os.geteuid() == 0
+        if as_nobody:
+            os.chmod(self.dir.name, 0o755)
+            os.chmod(self.path("scratch"), 0o777)
+        for name, detail in cases:
+            with self.subTest(file=name):
+                path = self.path(name)
+                result = subprocess.run([INSPECT, path], capture_output=True, env=self.env,
+                                        timeout=60, user=65534 if as_nobody else None)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                doc = json.loads(result.stdout)
+                self.assertEqual(doc["detail"], detail.replace("%s", path))
 
     def test_missing_file(self):
         code, out, _ = self.run_inspect(self.path("absent.o"))

@@ -1,0 +1,265 @@
+// What the viewer window does with files, driven as a user would: a file dropped on the
+// window, Ctrl+O and F5 pressed wherever the focus is; through the real loader, with a
+// scripted open-file dialog and message boxes that are only recorded.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/main_module.h"
+#include "app/model.h"
+#include "dialog/common_dialog.h"
+#include "elf/elf_data.h"
+#include "elfgen/elf_builder.h"
+#include "qt/file_actions.h"
+#include "qt/frm_trenn.h"
+#include "qt/part_list.h"
+#include "qt/picture_box.h"
+#include "render/rotation.h"
+#include "support/temp_dir.h"
+
+namespace trenn {
+namespace {
+
+constexpr float kStep = 0.0872777775f;
+
+class RecordingPlatform : public StartupPlatform {
+public:
+    explicit RecordingPlatform(FrmTrenn& window, std::string temp) : window_(window), temp_(std::move(temp)) {}
+    std::vector<std::string> messages;
+    std::vector<std::string> details;
+
+    std::optional<std::string> Environment(const char* name) const override {
+        if (std::string(name) == "TEMP") return temp_;
+        return std::nullopt;
+    }
+    double SecondsSinceMidnight() const override { return 3600.0; }
+    char DecimalSeparator() const override { return '.'; }
+    ViewerWindow& LoadViewerWindow() override { return window_; }
+    void ShowMessage(const std::string& text, const std::string&, const std::string& detail) override {
+        messages.push_back(text);
+        details.push_back(detail);
+    }
+
+private:
+    FrmTrenn& window_;
+    std::string temp_;
+};
+
+class ScriptedDialog : public OpenFileDialogPlatform {
+public:
+    std::string answer;
+    std::vector<OpenFileName> requests;
+    std::int32_t GetOpenFileNameA(OpenFileName& request) override {
+        requests.push_back(request);
+        request.lpstrFile = answer + std::string(260 - answer.size(), '\0');
+        request.lpstrFileTitle = std::string(260, '\0');
+        return 1;
+    }
+    std::int32_t CommDlgExtendedError() override { return 0; }
+};
+
+// Two parts; `squeezed` narrows the first one, so that the picture changes and the names stay.
+elfgen::Bytes TwoParts(bool squeezed) {
+    elfgen::Mesh first = elfgen::MakeCube(1.0f);
+    if (squeezed) {
+        for (auto& v : first.vertices) v[0] *= 0.3f;
+    }
+    return elfgen::BuildModelObject({{"_first", first}, {"_second", elfgen::MakeCube(2.0f)}});
+}
+
+std::vector<std::string> ListTexts(const FrmTrenn& window) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < window.lstParts()->ListCount(); ++i) {
+        texts.push_back(window.lstParts()->item(i)->text().toStdString());
+    }
+    return texts;
+}
+
+std::vector<bool> Ticks(const FrmTrenn& window) {
+    std::vector<bool> ticks;
+    for (int i = 0; i < window.lstParts()->ListCount(); ++i) ticks.push_back(window.lstParts()->Selected(i));
+    return ticks;
+}
+
+bool IsBlank(const PictureBox& picture) {
+    const QImage& image = picture.Image();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != picture.BackColor().rgb()) return false;
+        }
+    }
+    return true;
+}
+
+// A window started on model.o (two parts) with the first part ticked and the view turned one
+// step left, the file handling in place.
+struct Viewer {
+    Viewer(const std::string& objectFile, const std::string& tempDir) : model(objectFile), platform(window, tempDir) {
+        g_symbols.reset();
+        g_parts.clear();
+        g_errorText.clear();
+        SetOpenFileDialogPlatform(&dialog);
+        started = loader.Start(objectFile) == StartupOutcome::WindowShown;
+        files = std::make_unique<FileActions>(window, loader, false);
+        window.activateWindow();
+        started = started && QTest::qWaitForWindowActive(&window);
+        window.lstParts()->SetSelected(0, true);
+        QTest::mouseClick(window.picShow(), Qt::LeftButton, {}, QPoint(200, 175));
+        QTest::keyClick(window.picShow(), Qt::Key_Left);
+        shown = window.picShow()->Image().copy();
+    }
+    ~Viewer() {
+        files.reset();
+        SetOpenFileDialogPlatform(nullptr);
+        g_parts.clear();
+        g_symbols.reset();
+    }
+
+    void Drop(const std::string& path) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        const QPoint at(300, 150);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &drop);
+        EXPECT_TRUE(drop.isAccepted());
+        QCoreApplication::sendPostedEvents();  // the load waits until the drop is over
+    }
+    void CtrlO(const std::string& path) {
+        dialog.answer = path;
+        QTest::keyClick(window.lstParts(), Qt::Key_O, Qt::ControlModifier);
+    }
+
+    std::string model;
+    FrmTrenn window;
+    RecordingPlatform platform;
+    ScriptedDialog dialog;
+    ObjectLoader loader{platform};
+    std::unique_ptr<FileActions> files;
+    bool started = false;
+    QImage shown;
+};
+
+class FileHandling : public ::testing::Test {
+protected:
+    std::string Write(const std::string& name, const elfgen::Bytes& bytes) {
+        const std::string path = dir.File(name);
+        elfgen::WriteFile(path, bytes);
+        return path;
+    }
+    // A fresh viewer on model.o as SetUp describes it.
+    std::unique_ptr<Viewer> Start() {
+        auto viewer = std::make_unique<Viewer>(Write("model.o", TwoParts(false)), temp.Path());
+        EXPECT_TRUE(viewer->started);
+        EXPECT_EQ(viewer->window.Yaw(), kStep);
+        return viewer;
+    }
+
+    TempDir dir;
+    TempDir temp;
+};
+
+// Another file, dropped or chosen with Ctrl+O, starts as a first load does: its own list,
+// nothing ticked, the start view and a blank picture.
+TEST_F(FileHandling, OpeningAnotherFileStartsAfresh) {
+    const std::string other = Write("other.o", elfgen::BuildModelObject({{"_cube", elfgen::MakeCube(3.0f)}}));
+    const std::map<std::string, std::function<void(Viewer&)>> ways = {
+        {"dropped", [&](Viewer& v) { v.Drop(other); }},
+        {"Ctrl+O", [&](Viewer& v) { v.CtrlO(other); }},
+    };
+    for (const auto& [way, open] : ways) {
+        SCOPED_TRACE(way);
+        const auto v = Start();
+        open(*v);
+        EXPECT_TRUE(v->platform.messages.empty());
+        EXPECT_EQ(ListTexts(v->window), std::vector<std::string>{"_cube"});
+        EXPECT_EQ(Ticks(v->window), std::vector<bool>{false});
+        EXPECT_EQ(v->window.Yaw(), 0.0f);
+        EXPECT_TRUE(IsBlank(*v->window.picShow()));
+        EXPECT_EQ(v->loader.ObjectPath(), other);
+        ASSERT_EQ(g_parts.size(), 1u);
+        EXPECT_EQ(g_parts[0].vertices.size(), 24u);
+        if (way == "Ctrl+O") {
+            // The request of start-up.
+            ASSERT_EQ(v->dialog.requests.size(), 1u);
+            EXPECT_EQ(*v->dialog.requests[0].lpstrTitle, "Open file");
+            EXPECT_EQ(*v->dialog.requests[0].lpstrFilter, std::string(".o files (*.o)\0*.o\0\0", 20));
+            EXPECT_EQ(v->dialog.requests[0].Flags, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY);
+        }
+    }
+}
+
+// F5 reads the file shown again wherever the focus is: the view and the ticks stay, the
+// picture follows the file, and the arrows still turn in the picture.
+TEST_F(FileHandling, F5LoadsTheFileAgainKeepingViewAndTicks) {
+    const std::map<std::string, std::function<QWidget*(FrmTrenn&)>> focus = {
+        {"picture", [](FrmTrenn& w) -> QWidget* { return w.picShow(); }},
+        {"part list", [](FrmTrenn& w) -> QWidget* { return w.lstParts(); }},
+        {"Up/Down box", [](FrmTrenn& w) -> QWidget* { return w.chkVertical(); }},
+    };
+    for (const auto& [where, widget] : focus) {
+        SCOPED_TRACE(where);
+        const auto v = Start();
+        QTest::keyClick(v->window.picShow(), Qt::Key_Plus);  // the zoom is part of the view
+        const double zoom = v->window.View().Zoom();
+        Write("model.o", TwoParts(true));
+        QWidget* target = widget(v->window);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_F5);
+        EXPECT_TRUE(v->platform.messages.empty());
+        EXPECT_EQ(ListTexts(v->window), (std::vector<std::string>{"_first", "_second"}));
+        EXPECT_EQ(Ticks(v->window), (std::vector<bool>{true, false}));
+        EXPECT_EQ(v->window.Yaw(), kStep);
+        EXPECT_EQ(v->window.View().Zoom(), zoom);
+        EXPECT_NE(v->window.picShow()->Image(), v->shown);
+        EXPECT_FALSE(IsBlank(*v->window.picShow()));
+        QTest::keyClick(v->window.picShow(), Qt::Key_Left);
+        EXPECT_EQ(v->window.Yaw(), 0.174555555f);
+    }
+}
+
+// A load that fails, however it was asked for, shows the start-up message and leaves the
+// window and the model as they were.
+TEST_F(FileHandling, AFailedLoadKeepsTheModelShown) {
+    const std::string text = Write("notes.o", {'n', 'o', 't', 'e', 's'});
+    const std::map<std::string, std::function<std::string(Viewer&)>> ways = {
+        {"dropped", [&](Viewer& v) { v.Drop(text); return text; }},
+        {"Ctrl+O", [&](Viewer& v) { v.CtrlO(text); return text; }},
+        {"F5", [&](Viewer& v) {
+             Write("model.o", {'n', 'o', 't', 'e', 's'});
+             QTest::keyClick(v.window.lstParts(), Qt::Key_F5);
+             return v.model;
+         }},
+    };
+    for (const auto& [way, load] : ways) {
+        SCOPED_TRACE(way);
+        const auto v = Start();
+        const unsigned char* bytes = g_parts.at(0).vertices.StoredData();
+        const std::string path = load(*v);
+        ASSERT_EQ(v->platform.messages.size(), 1u);
+        EXPECT_EQ(v->platform.messages[0], FailureMessage(path, "Magic does not match! This is not an ELF file!"));
+        EXPECT_EQ(v->platform.details[0], "the first four bytes of " + path + " are not 7F 45 4C 46");
+        EXPECT_EQ(ListTexts(v->window), (std::vector<std::string>{"_first", "_second"}));
+        EXPECT_EQ(Ticks(v->window), (std::vector<bool>{true, false}));
+        EXPECT_EQ(v->window.Yaw(), kStep);
+        EXPECT_EQ(v->window.picShow()->Image(), v->shown);
+        EXPECT_EQ(g_parts.at(0).vertices.StoredData(), bytes);
+        EXPECT_EQ(v->loader.ObjectPath(), v->model);
+    }
+}
+
+}  // namespace
+}  // namespace trenn
