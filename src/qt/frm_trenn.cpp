@@ -200,6 +200,16 @@ void FrmTrenn::ShowWindow() {
         placed_ = true;
     }
     show();
+    PrepareAhead();
+}
+
+// While the user looks at the list, the redraw works out what every part needs, so that
+// ticking them, all at once too, shows them without a wait.
+void FrmTrenn::PrepareAhead() {
+    WireframeScene scene;
+    scene.parts = &g_parts;
+    scene.checked.assign(static_cast<std::size_t>(lstParts_->ListCount()), true);
+    renderer_->PrepareAhead(scene);
 }
 
 void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
@@ -241,6 +251,7 @@ void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
         m_pitch = 0.0f;
         picShow_->Cls();
     }
+    PrepareAhead();
 }
 
 void FrmTrenn::CentreOnScreen() {

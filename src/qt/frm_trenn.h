@@ -96,6 +96,8 @@ private:
     void DrawParts();
     // Gives the picture area the coordinates of the view.
     void ApplyView();
+    // Has the redraw work out every part's needs in the background.
+    void PrepareAhead();
     // The zoom keys (+ and - of the main block and the keypad), F and F1; false for others.
     bool ViewKey(int keyCode);
     QString PartToolTip(int index) const;

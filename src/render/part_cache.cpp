@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <set>
 #include <unordered_set>
 
 namespace trenn {
@@ -72,27 +71,7 @@ void GatherCoordinates(const VertexList& vertices, std::size_t first, std::size_
     }
 }
 
-void PartCache::Keep(const std::vector<const MeshPart*>& shown, const std::vector<MeshPart>& model) {
-    std::set<VertexKey> wantedPositions;
-    std::set<EdgeKey> wantedEdges;
-    for (const MeshPart* part : shown) {
-        wantedPositions.insert(KeyOf(part->vertices));
-        wantedEdges.insert(KeyOf(*part));
-    }
-    const auto forget = [this](auto& entries, const auto& wanted) {
-        for (auto it = entries.begin(); it != entries.end();) {
-            if (wanted.count(it->first)) {
-                ++it;
-                continue;
-            }
-            bytes_ -= it->second.bytes;
-            it = entries.erase(it);
-        }
-    };
-    forget(positions_, wantedPositions);
-    forget(edges_, wantedEdges);
-
-    // Twice the bytes the model's arrays lie in.
+std::size_t PartCache::BudgetFor(const std::vector<MeshPart>& model) {
     std::unordered_set<const SharedBytes*> storages;
     std::size_t modelBytes = 0;
     for (const MeshPart& part : model) {
@@ -100,30 +79,62 @@ void PartCache::Keep(const std::vector<const MeshPart*>& shown, const std::vecto
             if (storage && storages.insert(storage).second) modelBytes += storage->size();
         }
     }
-    budget_ = kCacheAllowance + 2 * modelBytes;
+    return kCacheAllowance + 2 * modelBytes;
+}
+
+void PartCache::Keep(const std::vector<const MeshPart*>& shown, std::size_t budget) {
+    for (auto& [key, entry] : positions_) entry.wanted = false;
+    for (auto& [key, entry] : edges_) entry.wanted = false;
+    for (const MeshPart* part : shown) {
+        if (const auto found = positions_.find(KeyOf(part->vertices)); found != positions_.end()) {
+            found->second.wanted = true;
+        }
+        if (const auto found = edges_.find(KeyOf(*part)); found != edges_.end()) found->second.wanted = true;
+    }
+    budget_ = budget;
+}
+
+bool PartCache::MakeRoom(std::size_t bytes) {
+    const auto drop = [this, bytes](auto& entries) {
+        for (auto it = entries.begin(); it != entries.end() && !Fits(bytes);) {
+            if (it->second.wanted) {
+                ++it;
+                continue;
+            }
+            bytes_ -= it->second.bytes;
+            it = entries.erase(it);
+        }
+    };
+    drop(positions_);
+    drop(edges_);
+    return Fits(bytes);
 }
 
 PartCache::Work PartCache::Find(const MeshPart& part) {
     Work work{nullptr, nullptr};
     const VertexKey vertexKey = KeyOf(part.vertices);
     if (const auto found = positions_.find(vertexKey); found != positions_.end()) {
+        found->second.wanted = true;
         work.positions = &found->second.work;
-    } else if (const std::size_t bytes = 3 * sizeof(float) * part.vertices.size(); Fits(bytes)) {
+    } else if (const std::size_t bytes = 3 * sizeof(float) * part.vertices.size(); Fits(bytes) || MakeRoom(bytes)) {
         Entry<PartPositions>& entry = positions_[vertexKey];
         entry.pin = part.vertices.Storage();
         entry.bytes = bytes;
+        entry.wanted = true;
         bytes_ += bytes;
         tasks_.push_back({&entry, nullptr, &part});
         work.positions = &entry.work;
     }
     const EdgeKey edgeKey = KeyOf(part);
     if (const auto found = edges_.find(edgeKey); found != edges_.end()) {
+        found->second.wanted = true;
         work.edges = &found->second.work;
-    } else if (const std::size_t bytes = EdgeListBound(WalkedTriangles(part.indices)); Fits(bytes)) {
+    } else if (const std::size_t bytes = EdgeListBound(WalkedTriangles(part.indices)); Fits(bytes) || MakeRoom(bytes)) {
         // Counted at its largest until Settle knows its size.
         Entry<PartEdges>& entry = edges_[edgeKey];
         entry.pin = part.indices.Storage();
         entry.bytes = bytes;
+        entry.wanted = true;
         bytes_ += bytes;
         tasks_.push_back({nullptr, &entry, &part});
         work.edges = &entry.work;

@@ -83,9 +83,11 @@ struct PartEdges {
     std::size_t size() const { return pairs.size(); }
 };
 
-// The positions and edge lists of the parts drawn last. Work is looked up by what it was
-// worked out from: the same bytes, seen the same way. Entries hold on to those bytes, so their
-// address cannot name other bytes while the entry lives.
+// The positions and edge lists of parts drawn before, or worked out ahead. Work is looked up by
+// what it was worked out from: the same bytes, seen the same way. Entries hold on to those
+// bytes, so their address cannot name other bytes while the entry lives. Work stays within a
+// budget that grows with the model's size; work the parts being drawn do not use makes room
+// when the budget is reached.
 //
 // A redraw first keeps what it still needs, then finds or reserves the work of each part, then
 // has the reserved work done, shared out between its threads, and settles the accounts.
@@ -96,9 +98,11 @@ public:
         const PartEdges* edges;          // none: the strip is walked
     };
 
-    // Keeps only what the parts about to be drawn use, so that the memory of the rest serves
-    // them, and sets the budget from the model's size.
-    void Keep(const std::vector<const MeshPart*>& shown, const std::vector<MeshPart>& model);
+    // What the work may take for a model: twice the bytes its arrays lie in, and a little.
+    static std::size_t BudgetFor(const std::vector<MeshPart>& model);
+    // Marks the work the parts about to be drawn use, which is never dropped to make room, and
+    // sets the budget.
+    void Keep(const std::vector<const MeshPart*>& shown, std::size_t budget);
     // The part's kept work, or room reserved for it when the budget allows; what is reserved
     // is there once Fill and Settle have run.
     Work Find(const MeshPart& part);
@@ -137,6 +141,7 @@ private:
         std::shared_ptr<const SharedBytes> pin;
         Work work;
         std::size_t bytes = 0;  // what the budget counts for it
+        bool wanted = false;    // used by the parts being drawn
     };
     // Work reserved and not yet done: one part's positions or edges.
     struct Task {
@@ -146,6 +151,8 @@ private:
     };
 
     bool Fits(std::size_t bytes) const { return bytes_ + bytes <= budget_; }
+    // Drops work no part being drawn uses until `bytes` more fit; whether they do.
+    bool MakeRoom(std::size_t bytes);
 
     std::map<VertexKey, Entry<PartPositions>> positions_;
     std::map<EdgeKey, Entry<PartEdges>> edges_;

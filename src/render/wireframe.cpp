@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "render/draw_threads.h"
@@ -33,6 +35,8 @@ struct WireframeRenderer::State {
 
     // ---- Kept between redraws ----
     PartCache cache;
+    // Works the cache out ahead; everything else waits for it.
+    std::thread ahead;
 
     VertexArrays vertices;
     VertexArrays shifted;  // for thick pens
@@ -65,57 +69,75 @@ struct WireframeRenderer::State {
     std::chrono::steady_clock::duration waited{};
     std::atomic<std::size_t> faulted[2] = {0, 0};
 
+    ~State() { WaitForAhead(); }
+
+    void WaitForAhead() {
+        if (ahead.joinable()) ahead.join();
+    }
+
+    // The parts a redraw of the scene shows: a part drawn again later in the list covers every
+    // pixel of its first drawing with the same colours, and parts in between could only be
+    // covered by it, so only the last drawing of each distinct part counts.
+    static std::vector<const MeshPart*> ShownParts(const WireframeScene& scene);
+    // Finds or reserves the work of the parts, then has it done on both threads where there are two.
+    std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t budget);
     void Prepare(const WireframeScene& scene);
     void FillCache(int member) { cache.Fill(thread[member]->repeated, thread[member]->edgeScratch); }
     void Job(int member);
 };
 
-void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
-    prepared = false;
-    drawn.clear();
+std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const WireframeScene& scene) {
     const std::vector<MeshPart>& parts = *scene.parts;
     const std::size_t listed = std::min(scene.checked.size(), parts.size());
-
-    // A part drawn again later in the list covers every pixel of its first drawing with the
-    // same colours, and parts in between could only be covered by it: only the last drawing
-    // of each distinct part counts.
     std::vector<const MeshPart*> shown;
-    {
-        std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*,
-                            std::size_t, std::int32_t>>
-            seen;
-        for (std::size_t i = listed; i-- > 0;) {
-            if (!scene.checked[i]) continue;
-            const MeshPart& part = parts[i];
-            const VertexList& v = part.vertices;
-            const IndexList& x = part.indices;
-            if (seen.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
-                    .second) {
-                shown.push_back(&part);
-            }
+    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,
+                        std::int32_t>>
+        seen;
+    for (std::size_t i = listed; i-- > 0;) {
+        if (!scene.checked[i]) continue;
+        const MeshPart& part = parts[i];
+        const VertexList& v = part.vertices;
+        const IndexList& x = part.indices;
+        if (seen.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
+                .second) {
+            shown.push_back(&part);
         }
-        std::reverse(shown.begin(), shown.end());
     }
+    std::reverse(shown.begin(), shown.end());
+    return shown;
+}
 
-    cache.Keep(shown, parts);
-
-    std::int64_t triangles = 0;
-    std::size_t largest = 0;
-    drawn.reserve(shown.size());
-    for (const MeshPart* part : shown) {
-        const PartCache::Work work = cache.Find(*part);
-        drawn.push_back({part, {work.positions, &part->vertices}, work.edges});
-        triangles += std::max<std::int64_t>(0, part->indices.Count() - 2);
-        largest = std::max(largest, part->vertices.size());
-    }
-    // Work out what is new, on both threads where there are two: ticking many large parts at
-    // once should not hold up the first picture.
+std::vector<PartCache::Work> WireframeRenderer::State::FindWork(const std::vector<const MeshPart*>& shown,
+                                                                std::size_t budget) {
+    cache.Keep(shown, budget);
+    std::vector<PartCache::Work> work;
+    work.reserve(shown.size());
+    for (const MeshPart* part : shown) work.push_back(cache.Find(*part));
+    // Ticking many large parts at once should not hold up the first picture.
     if (threads > 1 && helper.Start()) {
         helper.RunBoth([](void* context, int member) { static_cast<State*>(context)->FillCache(member); }, this);
     } else {
         FillCache(0);
     }
     cache.Settle();
+    return work;
+}
+
+void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
+    prepared = false;
+    drawn.clear();
+    const std::vector<const MeshPart*> shown = ShownParts(scene);
+    const std::vector<PartCache::Work> work = FindWork(shown, PartCache::BudgetFor(*scene.parts));
+
+    std::int64_t triangles = 0;
+    std::size_t largest = 0;
+    drawn.reserve(shown.size());
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const MeshPart* part = shown[k];
+        drawn.push_back({part, {work[k].positions, &part->vertices}, work[k].edges});
+        triangles += std::max<std::int64_t>(0, part->indices.Count() - 2);
+        largest = std::max(largest, part->vertices.size());
+    }
 
     vertices.Resize(largest);
     scale = std::max(1, scene.pixelScale);
@@ -186,6 +208,7 @@ WireframeRenderer::~WireframeRenderer() = default;
 
 bool WireframeRenderer::Prepare(const WireframeScene& scene) {
     State& s = *state_;
+    s.WaitForAhead();
     s.prepared = false;
     if (!scene.parts) return false;
     try {
@@ -225,15 +248,47 @@ bool WireframeRenderer::Render(const WireframeScene& scene, const RasterTarget& 
     return true;
 }
 
+void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
+    State& s = *state_;
+    s.WaitForAhead();
+    if (!scene.parts) return;
+    try {
+        // The thread works on copies of the parts, which hold on to their arrays: the model
+        // may be replaced while it runs.
+        std::vector<MeshPart> parts;
+        for (const MeshPart* part : State::ShownParts(scene)) parts.push_back(*part);
+        const std::size_t budget = PartCache::BudgetFor(*scene.parts);
+        s.ahead = std::thread([&s, parts = std::move(parts), budget] {
+            std::vector<const MeshPart*> shown;
+            for (const MeshPart& part : parts) shown.push_back(&part);
+            try {
+                s.FindWork(shown, budget);
+            } catch (const std::bad_alloc&) {
+                // Settle has dropped what was kept; the redraws work it out as they go.
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to spare: the first redraw works it out.
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void WireframeRenderer::Clear() {
+    state_->WaitForAhead();
     state_->cache.Clear();
     state_->drawn.clear();
     state_->prepared = false;
 }
 
-void WireframeRenderer::SetThreads(int threads) { state_->threads = threads; }
+void WireframeRenderer::SetThreads(int threads) {
+    state_->WaitForAhead();
+    state_->threads = threads;
+}
 
-std::size_t WireframeRenderer::CachedBytes() const { return state_->cache.Bytes(); }
+std::size_t WireframeRenderer::CachedBytes() const {
+    state_->WaitForAhead();
+    return state_->cache.Bytes();
+}
 
 std::size_t WireframeRenderer::CacheBudget() const { return state_->cache.Budget(); }
 

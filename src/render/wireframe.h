@@ -31,9 +31,9 @@ struct WireframeScene {
 // every vertex, then the outline of every triangle of its strip. A triple naming a vertex
 // outside the part, a degenerate triple and a vertex whose rotation faults are skipped.
 //
-// Between redraws it keeps what it worked out per part (coordinates, edge lists), for the
-// parts of the last redraw and within a budget that grows with the model's size; parts that
-// share their arrays share that work. A second thread, started on first use, lets large models
+// Between redraws it keeps what it worked out per part (coordinates, edge lists), within a
+// budget that grows with the model's size; parts that share their arrays share that work. It
+// can work it out ahead, in the background, so that ticking many parts shows them at once. A second thread, started on first use, lets large models
 // share the drawing without changing a pixel. The parts' arrays never change, so a renderer
 // serves one model: a new model needs a new renderer, or Clear().
 class WireframeRenderer {
@@ -52,6 +52,10 @@ public:
     // Prepare, then Draw; false (the target untouched) when Prepare failed.
     bool Render(const WireframeScene& scene, const RasterTarget& target);
 
+    // Starts working out, on a thread of its own, what drawing the scene's ticked parts would
+    // need; the next Prepare waits for it. The thread keeps what it needs of the parts, so the
+    // model may go meanwhile.
+    void PrepareAhead(const WireframeScene& scene);
     // Forgets everything kept between redraws.
     void Clear();
     void SetThreads(int threads);
