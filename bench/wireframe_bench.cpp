@@ -84,7 +84,8 @@ struct DrawRow {
     double zoomedTwoMs = 0;
     long zoomedDiffering1 = 0;
     long zoomedDiffering2 = 0;
-    // Ticking every part at once in a fresh window: the first picture, kept work made anew.
+    // Ticking every part at once in a window just shown, to the first picture: at once, and
+    // half a second later.
     double tickAllMs = 0;
     double tickAllLaterMs = 0;
 };

@@ -27,6 +27,7 @@
 #include "qt/picture_box.h"
 #include "render/rotation.h"
 #include "support/temp_dir.h"
+#include "support/blank_picture.h"
 
 namespace trenn {
 namespace {
@@ -90,16 +91,6 @@ std::vector<bool> Ticks(const FrmTrenn& window) {
     std::vector<bool> ticks;
     for (int i = 0; i < window.lstParts()->ListCount(); ++i) ticks.push_back(window.lstParts()->Selected(i));
     return ticks;
-}
-
-bool IsBlank(const PictureBox& picture) {
-    const QImage& image = picture.Image();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != picture.BackColor().rgb()) return false;
-        }
-    }
-    return true;
 }
 
 // A window started on model.o (two parts) with the first part ticked and the view turned one

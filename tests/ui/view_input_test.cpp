@@ -21,6 +21,7 @@
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
 #include "render/rotation.h"
+#include "support/blank_picture.h"
 
 namespace trenn {
 namespace {
@@ -43,16 +44,6 @@ MeshPart Triangle() {
     part.vertices = VertexList(records);
     part.indices = IndexList(3, {0, 1, 2});
     return part;
-}
-
-bool IsBlank(const PictureBox& picture) {
-    const QImage& image = picture.Image();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != picture.BackColor().rgb()) return false;
-        }
-    }
-    return true;
 }
 
 // A shown viewer window with one part listed (unchecked) and the picture fitted as loading
@@ -373,7 +364,6 @@ TEST_F(ViewInput, EveryCheckMarkChangeRedraws) {
     EXPECT_FALSE(IsBlank(*picShow()));
     EXPECT_EQ(window.Yaw(), 0.0f);
 }
-
 
 // The bounding box of every pixel that is not background: left, top, right, bottom.
 QRect InkBox(const PictureBox& picture) {

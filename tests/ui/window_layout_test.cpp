@@ -19,6 +19,7 @@
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
+#include "support/blank_picture.h"
 
 namespace trenn {
 namespace {
@@ -42,16 +43,6 @@ void ShowAndActivate(FrmTrenn& window) {
     window.ShowWindow();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-}
-
-bool IsBlank(const PictureBox& picture) {
-    const QImage& image = picture.Image();
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != picture.BackColor().rgb()) return false;
-        }
-    }
-    return true;
 }
 
 TEST(WindowLayout, ControlsSitWhereTheLayoutPutsThem) {
