@@ -224,6 +224,7 @@ bool WireframeRenderer::Prepare(const WireframeScene& scene) {
 
 void WireframeRenderer::Draw(const RasterTarget& target) {
     State& s = *state_;
+    s.WaitForAhead();  // it shares the helper thread and the scratch arrays
     if (!s.prepared) return;
     for (std::size_t i = 0; i < s.layerCount; ++i) s.layers[i].Reset();
     SpinBarrier barrier(s.members);
