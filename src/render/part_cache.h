@@ -109,6 +109,8 @@ public:
     // Works out reserved work; each of `members` threads calls it with its own scratch arrays
     // and takes a share. Catches running out of memory, which Settle then reports.
     void Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratch);
+    // Parts whose work Fill has yet to do.
+    std::size_t Pending() const { return tasks_.size(); }
     // After every Fill: counts what the new work takes. Throws std::bad_alloc when a Fill ran
     // out of memory; everything kept is then dropped.
     void Settle();

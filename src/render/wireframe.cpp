@@ -114,9 +114,9 @@ std::vector<PartCache::Work> WireframeRenderer::State::FindWork(const std::vecto
     work.reserve(shown.size());
     for (const MeshPart* part : shown) work.push_back(cache.Find(*part));
     // Ticking many large parts at once should not hold up the first picture.
-    if (threads > 1 && helper.Start()) {
+    if (cache.Pending() > 1 && threads > 1 && helper.Start()) {
         helper.RunBoth([](void* context, int member) { static_cast<State*>(context)->FillCache(member); }, this);
-    } else {
+    } else if (cache.Pending() > 0) {
         FillCache(0);
     }
     cache.Settle();
