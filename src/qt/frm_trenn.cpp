@@ -183,13 +183,7 @@ void FrmTrenn::ScalePicture(float x1, float y1, float x2, float y2) {
 }
 
 void FrmTrenn::ApplyView() {
-    if (view_.AtStart()) {
-        // Exactly the coordinates loading gave the picture.
-        const std::array<double, 4> c = view_.Corners();
-        picShow_->Scale(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
-                        static_cast<float>(c[3]));
-        return;
-    }
+    // At the start view these are exactly the corners loading gave the picture.
     const std::array<double, 4> c = view_.Corners();
     picShow_->ScaleView(c[0], c[1], c[2], c[3]);
 }

@@ -18,9 +18,8 @@ void PictureView::SetStart(float x1, float y1, float x2, float y2) {
 void PictureView::Home() {
     base_ = 1.0;
     notches_ = 0;
-    centreX_ = (static_cast<double>(start_[0]) + start_[2]) / 2.0;
-    centreY_ = (static_cast<double>(start_[1]) + start_[3]) / 2.0;
-    moved_ = false;
+    centreX_ = StartCentreX();
+    centreY_ = StartCentreY();
 }
 
 double PictureView::ZoomWith(int notches) const { return base_ * std::pow(kNotch, notches); }
@@ -35,8 +34,6 @@ void PictureView::ZoomAbout(int notches, double x, double y) {
     // The point keeps its place: its distance from the centre shrinks with the zoom.
     centreX_ = x + (centreX_ - x) * (before / after);
     centreY_ = y + (centreY_ - y) * (before / after);
-    moved_ = moved_ || centreX_ != (static_cast<double>(start_[0]) + start_[2]) / 2.0 ||
-             centreY_ != (static_cast<double>(start_[1]) + start_[3]) / 2.0;
 }
 
 void PictureView::KeepZoomOf(const PictureView& other) {
@@ -48,7 +45,6 @@ void PictureView::KeepZoomOf(const PictureView& other) {
     notches_ = other.notches_;
     centreX_ = other.centreX_;
     centreY_ = other.centreY_;
-    moved_ = true;
 }
 
 void PictureView::Set(double zoom, double centreX, double centreY) {
@@ -56,7 +52,6 @@ void PictureView::Set(double zoom, double centreX, double centreY) {
     notches_ = 0;
     centreX_ = centreX;
     centreY_ = centreY;
-    moved_ = true;
 }
 
 void PictureView::Fit(double minX, double minY, double maxX, double maxY) {

@@ -22,7 +22,9 @@ public:
     void SetStart(float x1, float y1, float x2, float y2);
     // Back to the start view, zoom and centre included.
     void Home();
-    bool AtStart() const { return base_ == 1.0 && notches_ == 0 && !moved_; }
+    bool AtStart() const {
+        return base_ == 1.0 && notches_ == 0 && centreX_ == StartCentreX() && centreY_ == StartCentreY();
+    }
 
     // Zooms by whole notches (positive: closer) about the point (x, y) of the model, which stays
     // where it is in the picture. Past the limits nothing changes.
@@ -45,13 +47,14 @@ public:
 
 private:
     double ZoomWith(int notches) const;
+    double StartCentreX() const { return (static_cast<double>(start_[0]) + start_[2]) / 2.0; }
+    double StartCentreY() const { return (static_cast<double>(start_[1]) + start_[3]) / 2.0; }
 
     std::array<float, 4> start_{0, 0, 0, 0};
     double base_ = 1.0;
     int notches_ = 0;
     double centreX_ = 0.0;
     double centreY_ = 0.0;
-    bool moved_ = false;
 };
 
 // The box that the checked parts, turned by the view angles, take in model coordinates of the

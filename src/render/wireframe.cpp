@@ -37,6 +37,18 @@ struct WireframeRenderer::State {
     PartCache cache;
     // Works the cache out ahead; everything else waits for it.
     std::thread ahead;
+    // The budget of the model drawn: the model does not change under a renderer, so it is
+    // worked out once rather than on every redraw.
+    const std::vector<MeshPart>* budgetModel = nullptr;
+    std::size_t budget = 0;
+
+    std::size_t BudgetFor(const std::vector<MeshPart>& model) {
+        if (budgetModel != &model) {
+            budget = PartCache::BudgetFor(model);
+            budgetModel = &model;
+        }
+        return budget;
+    }
 
     VertexArrays vertices;
     VertexArrays shifted;  // for thick pens
@@ -80,7 +92,7 @@ struct WireframeRenderer::State {
     // covered by it, so only the last drawing of each distinct part counts.
     static std::vector<const MeshPart*> ShownParts(const WireframeScene& scene);
     // Finds or reserves the work of the parts, then has it done on both threads where there are two.
-    std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t budget);
+    std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t allowed);
     void Prepare(const WireframeScene& scene);
     void FillCache(int member) { cache.Fill(thread[member]->repeated, thread[member]->edgeScratch); }
     void Job(int member);
@@ -108,8 +120,8 @@ std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const Wirefram
 }
 
 std::vector<PartCache::Work> WireframeRenderer::State::FindWork(const std::vector<const MeshPart*>& shown,
-                                                                std::size_t budget) {
-    cache.Keep(shown, budget);
+                                                                std::size_t allowed) {
+    cache.Keep(shown, allowed);
     std::vector<PartCache::Work> work;
     work.reserve(shown.size());
     for (const MeshPart* part : shown) work.push_back(cache.Find(*part));
@@ -127,7 +139,7 @@ void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
     prepared = false;
     drawn.clear();
     const std::vector<const MeshPart*> shown = ShownParts(scene);
-    const std::vector<PartCache::Work> work = FindWork(shown, PartCache::BudgetFor(*scene.parts));
+    const std::vector<PartCache::Work> work = FindWork(shown, BudgetFor(*scene.parts));
 
     std::int64_t triangles = 0;
     std::size_t largest = 0;
@@ -258,7 +270,7 @@ void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
         // may be replaced while it runs.
         std::vector<MeshPart> parts;
         for (const MeshPart* part : State::ShownParts(scene)) parts.push_back(*part);
-        const std::size_t budget = PartCache::BudgetFor(*scene.parts);
+        const std::size_t budget = s.BudgetFor(*scene.parts);
         s.ahead = std::thread([&s, parts = std::move(parts), budget] {
             std::vector<const MeshPart*> shown;
             for (const MeshPart& part : parts) shown.push_back(&part);
@@ -277,6 +289,7 @@ void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
 void WireframeRenderer::Clear() {
     state_->WaitForAhead();
     state_->cache.Clear();
+    state_->budgetModel = nullptr;
     state_->drawn.clear();
     state_->prepared = false;
 }
