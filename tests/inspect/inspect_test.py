@@ -7,6 +7,7 @@ usage: inspect_test.py --inspect PATH --samples DIR [--no-render] [unittest argu
 
 import json
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -240,15 +241,19 @@ class Failures(InspectCase):
             ("secret.o", "cannot open %s: Permission denied"),
             ("wide.o", "64-bit ELF objects are not supported (class byte 2)"),
         ]
-        # Root may read anything: the unreadable file is tried as nobody.
+        # Root may read anything: the unreadable file is tried as nobody, with a copy of the
+        # program in this test's own folder, since the build folder may lie where nobody may go.
         as_nobody = os.geteuid() == 0
+        inspect = INSPECT
         if as_nobody:
             os.chmod(self.dir.name, 0o755)
             os.chmod(self.path("scratch"), 0o777)
+            inspect = shutil.copy(INSPECT, self.path("trenn-inspect"))
+            os.chmod(inspect, 0o755)
         for name, detail in cases:
             with self.subTest(file=name):
                 path = self.path(name)
-                result = subprocess.run([INSPECT, path], capture_output=True, env=self.env,
+                result = subprocess.run([inspect, path], capture_output=True, env=self.env,
                                         timeout=60, user=65534 if as_nobody else None)
                 self.assertEqual(result.returncode, 1, result.stderr)
                 doc = json.loads(result.stdout)
