@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -47,7 +48,7 @@ inline constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
 using trenn::HeadlessWindow;
 
 // TEMP names the folder the scratch file goes to; the clock is fixed, so every run of one
-// process uses the same scratch path and the previous run's file is the "old scratch file".
+// process draws the same scratch names.
 class HeadlessPlatform : public StartupPlatform {
 public:
     explicit HeadlessPlatform(const std::string& temp) { environment["TEMP"] = temp; }
@@ -63,6 +64,9 @@ public:
         return found->second;
     }
     double SecondsSinceMidnight() const override { return 45296.0; }
+    // Unset: the real process. Two runs given the same one draw the same scratch names.
+    std::optional<std::uint64_t> processId;
+    std::uint64_t ProcessId() const override { return processId ? *processId : StartupPlatform::ProcessId(); }
     char DecimalSeparator() const override { return '.'; }
     ViewerWindow& LoadViewerWindow() override {
         ++windowsLoaded;
@@ -91,13 +95,18 @@ private:
     std::string path_;
 };
 
+// One program start. The loader keeps the scratch file of the model shown until the run goes,
+// as the program keeps it while its window is open.
 struct LoadRun {
     LoadRun(std::string object, std::string temp)
         : objectPath(std::move(object)), tempDir(std::move(temp)), platform(tempDir) {}
+    LoadRun(const LoadRun&) = delete;
+    LoadRun& operator=(const LoadRun&) = delete;
     std::string objectPath;
     std::string tempDir;  // where the scratch file is expected (TEMP unless changed)
     StartupOutcome outcome = StartupOutcome::Cancelled;
     HeadlessPlatform platform;
+    std::unique_ptr<ObjectLoader> loader;
 };
 
 // One program start: fresh module state, the dialog picks `objectPath`, scratch in `tempDir`.
@@ -106,9 +115,11 @@ inline void RunMain(LoadRun& run) {
     g_symbols.reset();
     g_loadFailureDetail.clear();
     g_parts.clear();
+    run.loader.reset();
     PickFileDialog dialog(run.objectPath);
     SetOpenFileDialogPlatform(&dialog);
-    run.outcome = Main(run.platform);
+    run.loader = std::make_unique<ObjectLoader>(run.platform);
+    run.outcome = run.loader->Start();
     SetOpenFileDialogPlatform(nullptr);
 }
 

@@ -453,20 +453,23 @@ inline elfgen::Bytes SharedIndexTail(std::uint32_t parts, std::size_t dataBytes)
 }
 
 // `blocks` mesh blocks, one part each, whose vertex arrays of `vertices` records start one
-// record apart over one run of real records; all share one short strip.
-inline elfgen::Bytes OverlappingVertexViews(std::uint32_t blocks, std::uint32_t vertices) {
-    constexpr std::uint32_t kFirstBlock = 64, kBlockSize = 56, kStrip = 64;
+// record apart over one run of real records; all share one strip of `strip` entries that walks
+// the vertices round and round.
+inline elfgen::Bytes OverlappingVertexViews(std::uint32_t blocks, std::uint32_t vertices,
+                                            std::uint32_t strip = 64) {
+    constexpr std::uint32_t kFirstBlock = 64, kBlockSize = 56;
+    const std::uint32_t kStrip = strip;
     const std::uint32_t run = kFirstBlock + blocks * kBlockSize;
     const std::uint32_t records = blocks - 1 + vertices;
-    const std::uint32_t strip = run + records * 40;
-    elfgen::Bytes data(strip + kStrip * 2, 0);
+    const std::uint32_t stripAt = run + records * 40;
+    elfgen::Bytes data(stripAt + kStrip * 2, 0);
     for (std::uint32_t b = 0; b < blocks; ++b) {
         const std::uint32_t at = kFirstBlock + b * kBlockSize;
         elfgen::PutU32(data, at, 0xFFFFFFFF);
         elfgen::PutU32(data, at + 4, 0xFFFFFFFF);
         elfgen::PutU32(data, at + Fixture::kVertexOffset, run + b * 40);
         elfgen::PutU32(data, at + Fixture::kVertexCount, vertices);
-        elfgen::PutU32(data, at + Fixture::kIndexOffset, strip);
+        elfgen::PutU32(data, at + Fixture::kIndexOffset, stripAt);
         elfgen::PutU32(data, at + Fixture::kIndexCount, kStrip);
     }
     // A helix: neighbouring records are neighbouring points.
@@ -476,12 +479,46 @@ inline elfgen::Bytes OverlappingVertexViews(std::uint32_t blocks, std::uint32_t 
         elfgen::PutF32(data, run + r * 40 + 4, static_cast<float>(-0.8 + 1.6 * r / records));
         elfgen::PutF32(data, run + r * 40 + 8, static_cast<float>(std::sin(t)));
     }
-    for (std::uint32_t i = 0; i < kStrip; ++i) elfgen::PutU16(data, strip + i * 2, static_cast<std::uint16_t>(i));
+    for (std::uint32_t i = 0; i < kStrip; ++i) {
+        elfgen::PutU16(data, stripAt + i * 2, static_cast<std::uint16_t>(i % vertices));
+    }
     elfgen::ElfBuilder elf;
     elf.AddProgbits({});
     const std::uint16_t dataSection = elf.AddProgbits(std::move(data));
     std::vector<std::uint32_t> names;
     const std::uint16_t strtab = elf.AddStrtab({"__geoprimdatabufferHelix"}, &names);
+    std::vector<elfgen::Symbol> symbols;
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        symbols.push_back({names[0], kFirstBlock + b * kBlockSize, kBlockSize, 0x11, 0, dataSection});
+    }
+    elf.AddSymtab(symbols, strtab);
+    return elf.Build();
+}
+
+// `blocks` mesh blocks, one part each, whose vertex arrays of 32768 records start a byte
+// apart in the last record of the data: distinct views, each almost all zero tail, in a file
+// a few kilobytes long.
+inline elfgen::Bytes VertexViewsIntoTheTail(std::uint32_t blocks) {
+    constexpr std::uint32_t kFirstBlock = 64, kBlockSize = 56;
+    const std::uint32_t strip = kFirstBlock + blocks * kBlockSize;
+    const std::uint32_t tail = strip + 8;
+    elfgen::Bytes data(tail + 40 + blocks, 0);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const std::uint32_t at = kFirstBlock + b * kBlockSize;
+        elfgen::PutU32(data, at, 0xFFFFFFFF);
+        elfgen::PutU32(data, at + 4, 0xFFFFFFFF);
+        elfgen::PutU32(data, at + Fixture::kVertexOffset, tail + b);
+        elfgen::PutU32(data, at + Fixture::kVertexCount, 32768);
+        elfgen::PutU32(data, at + Fixture::kIndexOffset, strip);
+        elfgen::PutU32(data, at + Fixture::kIndexCount, 4);
+    }
+    for (std::uint32_t i = 0; i < 4; ++i) elfgen::PutU16(data, strip + i * 2, static_cast<std::uint16_t>(i));
+    for (std::uint32_t i = 0; i < 40 + blocks; ++i) data[tail + i] = static_cast<std::uint8_t>(0x3C);
+    elfgen::ElfBuilder elf;
+    elf.AddProgbits({});
+    const std::uint16_t dataSection = elf.AddProgbits(std::move(data));
+    std::vector<std::uint32_t> names;
+    const std::uint16_t strtab = elf.AddStrtab({"__geoprimdatabufferTail"}, &names);
     std::vector<elfgen::Symbol> symbols;
     for (std::uint32_t b = 0; b < blocks; ++b) {
         symbols.push_back({names[0], kFirstBlock + b * kBlockSize, kBlockSize, 0x11, 0, dataSection});
@@ -497,6 +534,10 @@ inline std::vector<HostileCase> SharedArrayCases() {
         {"shared", "500-parts-one-vertex-tail", E::kOk, SharedVertexTail(500), 500},
         {"shared", "300-parts-one-index-tail", E::kOk, SharedIndexTail(300, 8192), 300},
         {"shared", "64-overlapping-vertex-views", E::kOk, OverlappingVertexViews(64, 200), 64},
+        // Distinct views ask for work of their own: within what the file's size allows, and
+        // past it.
+        {"shared", "100-views-into-the-tail", E::kOk, VertexViewsIntoTheTail(100), 100},
+        {"shared", "200-views-into-the-tail", E::kCorrupt, VertexViewsIntoTheTail(200)},
     };
 }
 

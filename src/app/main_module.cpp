@@ -1,7 +1,10 @@
 #include "app/main_module.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <random>
 #include <vector>
@@ -16,6 +19,14 @@ namespace trenn {
 
 std::string g_tempDir;
 std::string g_lastFailureDetail;
+
+double LocalSecondsSinceMidnight() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 std::string TempDirFromEnvironment(const StartupPlatform& platform) {
     std::string dir = platform.Environment("TEMP").value_or("");
@@ -54,10 +65,14 @@ float NextRandom(std::mt19937& generator) {
     return static_cast<float>(generator() >> 8) * (1.0f / 16777216.0f);
 }
 
-std::uint32_t SeedFromSeconds(float seconds) {
-    std::uint32_t bits;
+// The time of day to the clock's resolution and the process: two programs started together
+// differ in one of them at least.
+void Seed(std::mt19937& generator, double seconds, std::uint64_t process) {
+    std::uint64_t bits;
     std::memcpy(&bits, &seconds, sizeof bits);
-    return bits;
+    std::seed_seq seed{static_cast<std::uint32_t>(bits), static_cast<std::uint32_t>(bits >> 32),
+                       static_cast<std::uint32_t>(process), static_cast<std::uint32_t>(process >> 32)};
+    generator.seed(seed);
 }
 
 std::string MagicDetail(const std::string& path) {
@@ -108,6 +123,12 @@ std::optional<std::string> ObjectLoader::AskForObjectFile() {
     return fileName.value_or("");
 }
 
+std::uint64_t StartupPlatform::ProcessId() const { return static_cast<std::uint64_t>(::getpid()); }
+
+ScratchFile ObjectLoader::NewScratchFile() {
+    return ScratchFile(NextScratchPath(), [this] { return NextScratchPath(); }, &made_);
+}
+
 std::string ObjectLoader::NextScratchPath() {
     // A new name for every load; the file of the model shown must survive a failed one.
     std::string path;
@@ -156,8 +177,8 @@ StartupOutcome ObjectLoader::Start(const std::optional<std::string>& objectFile)
     try {
         g_lastFailureDetail.clear();
         g_tempDir = TempDirFromEnvironment(platform_);
-        generator_.seed(SeedFromSeconds(static_cast<float>(platform_.SecondsSinceMidnight())));
-        scratch = ScratchFile(NextScratchPath());
+        Seed(generator_, platform_.SecondsSinceMidnight(), platform_.ProcessId());
+        scratch = NewScratchFile();
 
         if (objectFile) {
             objectPath = *objectFile;
@@ -193,7 +214,7 @@ bool ObjectLoader::Replace(const std::string& objectPath, HeadlessWindow& loaded
     ScratchFile scratch;
     std::optional<Failure> failure;
     try {
-        scratch = ScratchFile(NextScratchPath());
+        scratch = NewScratchFile();
         failure = Load(objectPath, scratch, [&]() -> ViewerWindow& { return loaded; });
     } catch (const std::bad_alloc&) {
         failure = Failure{StartupOutcome::Corrupt, kCorruptReason, "out of memory"};

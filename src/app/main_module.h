@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <random>
@@ -18,7 +19,11 @@ public:
     virtual ~StartupPlatform() = default;
     // An environment variable, nullopt when it is not set.
     virtual std::optional<std::string> Environment(const char* name) const = 0;
+    // The time of day, as finely as the clock tells it.
     virtual double SecondsSinceMidnight() const = 0;
+    // Mixed into the seed of the scratch-file names, so that programs started in the same
+    // instant draw different names.
+    virtual std::uint64_t ProcessId() const;
     // The decimal separator of the user's locale.
     virtual char DecimalSeparator() const = 0;
     // Creates the viewer window, hidden. Called at most once.
@@ -49,7 +54,9 @@ inline constexpr const char* kErrorTitle = "Error";
 // the same message box as start-up and leaves the model shown as it was.
 //
 // Owns the scratch file of the model shown, which stays while this lives; a scratch file
-// that a later load replaces, or that belongs to a failed load, is removed at once.
+// that a later load replaces, or that belongs to a failed load, is removed at once. Scratch
+// files are made exclusively under a fresh name: where a file of the name drawn exists, another
+// name is drawn, so that no load ever removes or reads a file it did not make.
 class ObjectLoader {
 public:
     explicit ObjectLoader(StartupPlatform& platform) : platform_(platform) {}
@@ -76,7 +83,10 @@ public:
     const std::string& ScratchPath() const { return scratch_.Path(); }
 
     // Leaves the scratch file of the model shown on disk when the loader goes.
-    void KeepScratchFile() { scratch_ = ScratchFile(); }
+    void KeepScratchFile() { scratch_.Release(); }
+    // Removes every scratch file this loader made and still has. Safe from any thread while
+    // another loads (a termination signal): it only removes entries, and never fails.
+    void RemoveScratchFiles() noexcept { made_.RemoveAll(); }
 
 private:
     struct Failure {
@@ -86,6 +96,8 @@ private:
     };
 
     std::string NextScratchPath();
+    // A scratch file under a new name, made at the first write.
+    ScratchFile NewScratchFile();
     std::optional<Failure> Load(const std::string& objectPath, ScratchFile& scratch,
                                 const std::function<ViewerWindow&()>& loadWindow);
     void Report(const std::string& objectPath, const Failure& failure);
@@ -93,12 +105,16 @@ private:
     StartupPlatform& platform_;
     std::mt19937 generator_;
     std::string objectPath_;
+    MadeFiles made_;
     ScratchFile scratch_;
 };
 
 // The start-up of a program that keeps no loader: ObjectLoader::Start with the dialog. The
 // scratch file of the model shown stays on disk.
 StartupOutcome Main(StartupPlatform& platform);
+
+// The local time of day in seconds, to the clock's resolution.
+double LocalSecondsSinceMidnight();
 
 // TEMP, or where it is unset or empty the system's temporary folder (TMPDIR, else /tmp);
 // always ending in one separator.

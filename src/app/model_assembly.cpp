@@ -8,6 +8,8 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "elf/elf_data.h"
@@ -55,7 +57,9 @@ const std::vector<SymbolEntry>& SymbolsWithStorage() {
 // of parts whose values lie before one far marker cost one search.
 class MarkerSearch {
 public:
-    explicit MarkerSearch(const BinaryFile& scratch) : scratch_(scratch), size_(scratch.Size()) {}
+    // Words past `dataEnd` are zeros, which hold no marker: the search stops there.
+    MarkerSearch(const BinaryFile& scratch, std::uint64_t dataEnd)
+        : scratch_(scratch), size_(scratch.Size()), end_(std::min(size_, dataEnd)) {}
 
     std::uint64_t FileSize() const { return size_; }
 
@@ -100,18 +104,18 @@ private:
         // costs more than the reading itself when the marker lies near the value.
         std::size_t want = kFirstScanBlock;
         std::uint64_t position = start;
-        while (position + 4 <= size_) {
+        while (position + 4 <= end_) {
             // Holes in the scratch file are zeros, which can neither be nor start a marker.
             const std::uint64_t data = scratch_.NextDataOffset(position);
             if (data > position) position += (data - position) & ~std::uint64_t{3};
             if (position >= limit) return kReachedLimit;
-            if (position + 4 > size_) break;
-            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, size_ - position));
+            if (position + 4 > end_) break;
+            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(want, end_ - position));
             block_.resize(length + 8);
             scratch_.ReadAt(position, block_.data(), block_.size());
             // Words whose first byte lies in this block; the 8 extra bytes hold the partner.
             std::size_t at = 0;
-            while (at < length && position + at + 4 <= size_) {
+            while (at < length && position + at + 4 <= end_) {
                 if (position + at >= limit) return kReachedLimit;
                 if (static_cast<std::uint32_t>(WordAt(block_.data(), at)) != kMarkerWord) {
                     at += 4;
@@ -130,6 +134,7 @@ private:
 
     const BinaryFile& scratch_;
     const std::uint64_t size_;
+    const std::uint64_t end_;
     std::vector<unsigned char> block_;
     std::map<std::uint64_t, Stretch> known_[4];  // by start, one map per grid
 };
@@ -219,7 +224,8 @@ ArrayPlace FindArrays(const BinaryFile& scratch, MarkerSearch& markers, std::siz
 // the file has data, whatever its parts claim.
 class ArrayBytes {
 public:
-    explicit ArrayBytes(const BinaryFile& scratch) : dataEnd_(scratch.DataEnd()) {}
+    ArrayBytes(const BinaryFile& scratch, std::uint64_t dataEnd)
+        : dataEnd_(std::min(scratch.DataEnd(), dataEnd)) {}
 
     // The part of [offset, offset + length) that holds data.
     void Want(std::uint64_t offset, std::uint64_t length) {
@@ -283,12 +289,13 @@ private:
 };
 
 // Finds every part's arrays, then reads the bytes they cover and makes the parts' views.
-void ReadParts(const BinaryFile& scratch, std::size_t first, std::size_t last) {
-    MarkerSearch markers(scratch);
+// Nothing past `dataEnd` is read: it is all zeros.
+void ReadParts(const BinaryFile& scratch, std::uint64_t dataEnd, std::size_t first, std::size_t last) {
+    MarkerSearch markers(scratch, dataEnd);
     std::vector<ArrayPlace> places;
     places.reserve(last - first);
     for (std::size_t k = first; k < last; ++k) places.push_back(FindArrays(scratch, markers, k));
-    ArrayBytes bytes(scratch);
+    ArrayBytes bytes(scratch, dataEnd);
     for (const ArrayPlace& place : places) {
         bytes.Want(place.vertexOffset, static_cast<std::uint64_t>(place.vertexCount) * sizeof(MeshVertex));
         bytes.Want(place.indexOffset, static_cast<std::uint64_t>(place.indexCount) * 2);
@@ -298,6 +305,37 @@ void ReadParts(const BinaryFile& scratch, std::size_t first, std::size_t last) {
         const ArrayPlace& place = places[k - first];
         g_parts[k].vertices = bytes.Vertices(place.vertexOffset, place.vertexCount);
         g_parts[k].indices = bytes.Indices(place.indexOffset, place.indexCount);
+    }
+}
+
+// A redraw of every part turns each part's vertices and walks its strip. Parts that name the
+// same arrays are drawn once, but parts that name different views of shared bytes each cost
+// their own, so that a small file could ask for work without end. Files whose arrays are stored
+// once, or shared whole as real files share them, ask for well under a vertex or a triangle
+// per byte of data.
+constexpr std::uint64_t kWorkPerDataByte = 1;
+constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 22;
+
+void RequireBoundedWork(const std::vector<MeshPart>& parts, std::uint64_t dataBytes) {
+    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,
+                        std::int32_t>>
+        drawn;
+    std::uint64_t work = 0;
+    for (const MeshPart& part : parts) {
+        const VertexList& v = part.vertices;
+        const IndexList& x = part.indices;
+        if (!drawn.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
+                 .second) {
+            continue;
+        }
+        // Past the stored entries every entry is 0, and every triple degenerate.
+        work += v.size() + static_cast<std::uint64_t>(std::max<std::int64_t>(
+                               0, std::min<std::int64_t>(x.Count() - 2, static_cast<std::int64_t>(x.StoredCount()))));
+    }
+    const std::uint64_t limit = kWorkPerDataByte * dataBytes + kWorkAllowance;
+    if (work > limit) {
+        Fail("the parts ask for " + std::to_string(work) + " vertices and strip triangles to be drawn, more than the " +
+             std::to_string(limit) + " allowed for " + std::to_string(dataBytes) + " bytes of data");
     }
 }
 
@@ -312,7 +350,7 @@ std::array<float, 3> CoordinatesAt(const unsigned char* record, std::size_t avai
 
 void ReadMeshBlock(const BinaryFile& scratch, std::size_t k) {
     try {
-        ReadParts(scratch, k, k + 1);
+        ReadParts(scratch, UINT64_MAX, k, k + 1);
     } catch (const std::bad_alloc&) {
         Fail("part " + std::to_string(k + 1) + ": out of memory");
     }
@@ -389,14 +427,12 @@ void SetViewScale(float extent, ViewerWindow& window) {
     window.ScalePicture(-extent, f, extent, -f);
 }
 
-AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
-                              const std::string& scratchPath) {
-    ScratchFile scratch(scratchPath);
-    return AssembleModel(loadWindow, scratch);
-}
+namespace {
 
-AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
-                              ScratchFile& scratchFile) {
+// The model assembly over the scratch file's bytes; `openScratch` gives the file (opening or
+// making it) once the understanding check has passed.
+AssemblyOutcome Assemble(const std::function<ViewerWindow&()>& loadWindow,
+                         const std::function<const BinaryFile&()>& openScratch, std::uint64_t dataEnd) {
     try {
         g_parts.assign(1, MeshPart{});
         ViewerWindow& window = loadWindow();
@@ -408,10 +444,9 @@ AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
             return AssemblyOutcome::NotUnderstood;
         }
 
-        {
-            const BinaryFile scratch = scratchFile.OpenOrCreate();
-            ReadParts(scratch, 0, g_parts.size());
-        }
+        const BinaryFile& scratch = openScratch();
+        ReadParts(scratch, dataEnd, 0, g_parts.size());
+        RequireBoundedWork(g_parts, std::min(scratch.Size(), dataEnd));
         SetViewScale(ComputeViewExtent(), window);
         window.ShowWindow();
         return AssemblyOutcome::WindowShown;
@@ -420,6 +455,28 @@ AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
     } catch (const std::out_of_range& error) {
         Fail(std::string("index outside an array: ") + error.what());
     }
+}
+
+}  // namespace
+
+AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
+                              const std::string& scratchPath) {
+    BinaryFile scratch;
+    return Assemble(
+        loadWindow,
+        [&]() -> const BinaryFile& {
+            scratch = BinaryFile::OpenOrCreateNoFollow(scratchPath);
+            return scratch;
+        },
+        UINT64_MAX);
+}
+
+AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
+                              const ScratchFile& scratch) {
+    // A load that wrote nothing left an empty file, or none at all: both read as zeros.
+    return Assemble(
+        loadWindow, [&]() -> const BinaryFile& { return scratch.File(); },
+        scratch.DataEnd().value_or(scratch.IsOpen() ? UINT64_MAX : 0));
 }
 
 }  // namespace trenn

@@ -17,14 +17,14 @@ inline constexpr std::int32_t kMaxVerticesPerPart = 32768;
 
 enum class AssemblyOutcome { WindowShown, NotUnderstood };
 
-// Turns g_symbols into parts, loads the window hidden, reads the meshes from the scratch file,
-// scales the picture area and shows the window. Any failure throws LoadFailure (the corrupt
-// exit).
+// Turns g_symbols into parts, loads the window hidden, reads the meshes from the scratch file
+// (opened at the path, or made empty there when missing), scales the picture area and shows
+// the window. Any failure throws LoadFailure (the corrupt exit).
 AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
                               const std::string& scratchPath);
-// The same, noting in `scratch` the file when the open of the scratch file makes it.
+// The same, reading through the scratch file this process made and wrote, never by its path.
 AssemblyOutcome AssembleModel(const std::function<ViewerWindow&()>& loadWindow,
-                              ScratchFile& scratch);
+                              const ScratchFile& scratch);
 
 // One list entry and one g_parts entry per part symbol.
 void BuildPartCatalogue(ViewerWindow& window);

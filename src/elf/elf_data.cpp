@@ -31,11 +31,11 @@ constexpr unsigned char kMagic[4] = {0x7F, 'E', 'L', 'F'};
 // scratch file is written once however many sections overlap.
 class ObjectLoad {
 public:
+    // A scratch file that is not open yet is made at the first section that writes.
     ObjectLoad(const std::string& objectPath, ScratchFile& scratchFile)
         : objectPath_(objectPath), scratchFile_(scratchFile) {}
 
     void Run() {
-        RemoveEntry(scratchFile_.Path());
         object_ = BinaryFile::OpenForReading(objectPath_);
         ReadSectionTable();
         symbols_.emplace(object_, sections_);
@@ -94,9 +94,8 @@ private:
         if (section.size == 0) return;
         const std::string where = SectionName(index, "SHT_PROGBITS");
         if (section.size < 0) Fail(where + ": sh_size " + Hex(section.size) + " is 2 GiB or more");
-        // Created at the first section that writes, as the scratch file would be opened there;
-        // exclusive, so an entry that reappeared after the removal is never written through.
-        if (!scratch_.IsOpen()) scratch_ = scratchFile_.CreateExclusive();
+        // Exclusive, so an entry that reappeared after the removal is never written through.
+        if (!scratchFile_.IsOpen()) scratchFile_.Create();
         if (!IsReadableOffset(section.offset)) {
             Fail(where + ": sh_offset " + Hex(section.offset) + " is 0x7FFFFFFF or more");
         }
@@ -106,26 +105,30 @@ private:
     // Byte x of the scratch file comes from the last section longer than x, so going from the
     // last section back, each one writes only the range past everything later ones wrote. The
     // file is new and empty: bytes not written (source past its end) stay holes, read as zeros.
+    // Where the copied bytes end is noted, so that nothing past it is ever read as data, even
+    // where the file system cannot keep holes.
     void WriteScratch() {
         const std::vector<Copy> copies = std::exchange(copies_, {});  // once, even if it fails
         std::uint64_t covered = 0;
+        std::uint64_t dataEnd = 0;
+        BinaryFile& scratch = scratchFile_.File();
         for (auto copy = copies.rbegin(); copy != copies.rend(); ++copy) {
             const auto size = static_cast<std::uint64_t>(copy->size);
             if (size <= covered) continue;
-            scratch_.CopyFrom(object_, static_cast<std::uint64_t>(copy->offset) + covered, covered,
-                              size - covered);
+            const std::uint64_t copied = scratch.CopyFrom(
+                object_, static_cast<std::uint64_t>(copy->offset) + covered, covered, size - covered);
+            if (copied > 0) dataEnd = std::max(dataEnd, covered + copied);
             covered = size;
         }
-        if (scratch_.IsOpen()) {
-            scratch_.ExtendTo(covered);
-            scratch_.Close();
+        if (scratch.IsOpen()) {
+            scratch.ExtendTo(covered);
+            scratchFile_.SetDataEnd(dataEnd);
         }
     }
 
     const std::string& objectPath_;
     ScratchFile& scratchFile_;
     BinaryFile object_;
-    BinaryFile scratch_;
     std::vector<SectionHeader> sections_;
     std::vector<Copy> copies_;
     std::optional<SymbolTableReader> symbols_;
@@ -135,7 +138,15 @@ private:
 
 Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath) {
     ScratchFile scratch(scratchPath);
-    return LoadElfObject(objectPath, scratch);
+    try {
+        RemoveEntry(scratchPath);
+    } catch (const LoadFailure& error) {
+        g_loadFailureDetail = error.what();
+        return kFalse;
+    }
+    const Bool16 result = LoadElfObject(objectPath, scratch);
+    scratch.Release();
+    return result;
 }
 
 Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch) {

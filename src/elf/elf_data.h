@@ -30,11 +30,12 @@ extern std::string g_loadFailureDetail;
 
 inline constexpr const char* kMagicFailureText = "Magic does not match! This is not an ELF file!";
 
-// Checks the magic, copies the PROGBITS sections into the scratch file and builds g_symbols.
-// Returns kTrue on success, kFalse on any failure (g_errorText set only for a bad magic).
+// Deletes whatever stands at the scratch path, checks the magic, copies the PROGBITS sections
+// into a new scratch file there and builds g_symbols. Returns kTrue on success, kFalse on any
+// failure (g_errorText set only for a bad magic). The scratch file stays on disk.
 Bool16 LoadElfObject(const std::string& objectPath, const std::string& scratchPath);
-// The same, noting in `scratch` the file it makes at the scratch path, so that only that file
-// is ever removed.
+// The same into a scratch file this process made (deleting nothing), or makes it at the first
+// section that writes when it is not open yet. Notes where the copied data ends.
 Bool16 LoadElfObject(const std::string& objectPath, ScratchFile& scratch);
 
 // The class byte (e_ident[4]) of an ELF file: 1 for 32-bit, 2 for 64-bit objects. Nothing

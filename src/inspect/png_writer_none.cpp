@@ -5,6 +5,8 @@ namespace trenn {
 
 bool CanWritePng() { return false; }
 
-bool WritePng(const std::string&, const std::vector<std::uint32_t>&, int, int) { return false; }
+std::optional<std::string> WritePng(const std::string& path, const std::vector<std::uint32_t>&, int, int) {
+    return "cannot write " + path + ": this build has no picture output";
+}
 
 }  // namespace trenn

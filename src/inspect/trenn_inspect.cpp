@@ -8,9 +8,12 @@
 #include <cmath>
 #include <clocale>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,10 +21,10 @@
 #include "app/headless_window.h"
 #include "app/main_module.h"
 #include "app/model.h"
-#include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
+#include "runtime/termination_guard.h"
 #include "runtime/text.h"
 #include "render/picture_view.h"
 #include "render/rotation.h"
@@ -132,8 +135,19 @@ Options ParseOptions(const std::vector<std::string>& args) {
     Options options;
     bool haveObject = false;
     bool pictureOptions = false;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded) {
+            if (haveObject) throw UsageError{"more than one object file"};
+            options.object = arg;
+            haveObject = true;
+            continue;
+        }
         const auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
             return args[++i];
@@ -228,28 +242,6 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
     return pixels;
 }
 
-// The open-file dialog answers with the path from the command line.
-class ArgumentDialog : public OpenFileDialogPlatform {
-public:
-    explicit ArgumentDialog(std::string path) : path_(std::move(path)) {}
-    std::int32_t GetOpenFileNameA(OpenFileName& request) override {
-        if (path_.size() + 1 > static_cast<std::size_t>(request.nMaxFile)) {
-            error_ = 0x3003;  // the path does not fit the file buffer
-            return 0;
-        }
-        const std::size_t slash = path_.find_last_of('/');
-        const std::string title = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-        request.lpstrFile = path_ + std::string(static_cast<std::size_t>(request.nMaxFile) - path_.size(), '\0');
-        request.lpstrFileTitle = title + std::string(title.size() < 260 ? 260 - title.size() : 1, '\0');
-        return 1;
-    }
-    std::int32_t CommDlgExtendedError() override { return error_; }
-
-private:
-    std::string path_;
-    std::int32_t error_ = 0;
-};
-
 class InspectPlatform : public StartupPlatform {
 public:
     HeadlessWindow window;
@@ -260,12 +252,7 @@ public:
         const char* value = std::getenv(name);
         return value ? std::optional<std::string>(value) : std::nullopt;
     }
-    double SecondsSinceMidnight() const override {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
-    }
+    double SecondsSinceMidnight() const override { return LocalSecondsSinceMidnight(); }
     char DecimalSeparator() const override {
         const char* point = std::localeconv()->decimal_point;
         return point && point[0] && !point[1] ? point[0] : '.';
@@ -321,40 +308,16 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
     json.EndArray();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const auto given = [&](auto&&... names) {
-        return std::find_if(args.begin(), args.end(), [&](const std::string& a) {
-                   return ((a == names) || ...);
-               }) != args.end();
-    };
-    if (given("--help", "-h")) {
-        std::cout << kUsage << kHelp;
-        return 0;
-    }
-    if (given("--version")) {
-        std::cout << "trenn-inspect " TRENN_VERSION "\n";
-        return 0;
-    }
-    Options options;
-    try {
-        options = ParseOptions(args);
-    } catch (const UsageError& error) {
-        return Usage(error.message);
-    }
+// Loads, draws and prints; the exit status.
+int Inspect(const Options& options, TerminationGuard& termination) {
     const std::string& object = options.object;
-    const bool full = options.full;
-
-    ArgumentDialog dialog(object);
-    SetOpenFileDialogPlatform(&dialog);
     InspectPlatform platform;
-    // Owns the scratch file, which goes when the loader does, before the program ends.
+    // Owns the scratch file, which goes when the loader does, before the program ends, or
+    // at once on a termination signal.
     ObjectLoader loader(platform);
-    const StartupOutcome outcome = loader.Start();
-    SetOpenFileDialogPlatform(nullptr);
+    const TerminationCleanup cleanup(termination, [&loader] { loader.RemoveScratchFiles(); });
+    const StartupOutcome outcome = loader.Start(object);
+    if (const int signal = termination.TakePending(); signal != 0) termination.Terminate(signal);
 
     if (outcome == StartupOutcome::WindowShown && options.render) {
         const std::size_t listCount = platform.window.items.size();
@@ -372,14 +335,13 @@ int main(int argc, char** argv) {
             std::cerr << "trenn-inspect: not enough memory to draw the picture\n";
             return 3;
         }
-        if (!WritePng(*options.render, pixels, picture::kInnerWidth, picture::kInnerHeight)) {
-            std::cerr << "trenn-inspect: cannot write " << *options.render << "\n";
+        if (const auto problem = WritePng(*options.render, pixels, picture::kInnerWidth, picture::kInnerHeight)) {
+            std::cerr << "trenn-inspect: " << *problem << "\n";
             return 3;
         }
     }
 
-    std::string out;
-    JsonWriter json(out);
+    JsonWriter json(stdout);
     json.BeginObject();
     json.Key("object");
     json.String(object);
@@ -402,7 +364,7 @@ int main(int argc, char** argv) {
         json.BeginArray();
         for (int i = 0; i < 4; ++i) json.Single(s[i]);
         json.EndArray();
-        WriteParts(json, platform.window, full);
+        WriteParts(json, platform.window, options.full);
         if (options.render) {
             json.Key("render");
             json.String(*options.render);
@@ -414,7 +376,47 @@ int main(int argc, char** argv) {
         json.String(g_lastFailureDetail);
     }
     json.EndObject();
-    out += '\n';
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    json.EndLine();
+    if (!json.Flush()) {
+        std::cerr << "trenn-inspect: cannot write the output: " << std::strerror(errno) << "\n";
+        return 3;
+    }
     return outcome == StartupOutcome::WindowShown ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // --help and --version answer wherever they stand, but not after "--".
+    const auto ended = std::find(args.begin(), args.end(), "--");
+    const auto given = [&](auto&&... names) {
+        return std::find_if(args.begin(), ended, [&](const std::string& a) {
+                   return ((a == names) || ...);
+               }) != ended;
+    };
+    if (given("--help", "-h")) {
+        std::cout << kUsage << kHelp;
+        return 0;
+    }
+    if (given("--version")) {
+        std::cout << "trenn-inspect " TRENN_VERSION "\n";
+        return 0;
+    }
+    Options options;
+    try {
+        options = ParseOptions(args);
+    } catch (const UsageError& error) {
+        return Usage(error.message);
+    }
+    // Before any thread starts, so that every thread leaves the signals to it.
+    TerminationGuard termination;
+    try {
+        return Inspect(options, termination);
+    } catch (const std::bad_alloc&) {
+        // The loader has removed its scratch file on the way here.
+        std::cerr << "trenn-inspect: out of memory\n";
+        return 3;
+    }
 }

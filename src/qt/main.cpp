@@ -5,7 +5,6 @@
 #include <QCursor>
 #include <QLocale>
 #include <QMessageBox>
-#include <QTime>
 
 #include <cstdio>
 #include <memory>
@@ -19,7 +18,8 @@
 #include "qt/file_actions.h"
 #include "qt/frm_trenn.h"
 #include "qt/open_file_dialog.h"
-#include "qt/termination_signals.h"
+#include "qt/termination_watch.h"
+#include "runtime/termination_guard.h"
 
 namespace {
 
@@ -40,9 +40,7 @@ public:
         if (!qEnvironmentVariableIsSet(name)) return std::nullopt;
         return qgetenv(name).toStdString();
     }
-    double SecondsSinceMidnight() const override {
-        return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-    }
+    double SecondsSinceMidnight() const override { return trenn::LocalSecondsSinceMidnight(); }
     char DecimalSeparator() const override {
         const QString point = QLocale().decimalPoint();
         return point.size() == 1 && point.at(0).unicode() < 0x80 ? point.at(0).toLatin1() : '.';
@@ -76,8 +74,8 @@ private:
 };
 
 // Everything with a window, from the QApplication to its end. Returns the exit status; the
-// loader removes the scratch file on the way out.
-int RunViewer(const trenn::CommandLine& command, trenn::TerminationSignals& termination) {
+// loader removes the scratch file on the way out, and the termination guard on a signal.
+int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termination) {
     // Qt sees no arguments: they have been read, and a file name must not pass for its options.
     int qtArgc = 1;
     char programName[] = "trenn";
@@ -85,16 +83,21 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationSignals& term
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName("Trenn");
     QApplication::setWindowIcon(trenn::TrennIcon());
-    termination.QuitOnSignal();
+    trenn::TerminationWatch watch(termination);
+    if (!trenn::StartPaintThreads()) {
+        Say("cannot start the threads that paint the window (not enough memory)");
+        return 1;
+    }
 
     trenn::QtOpenFileDialog dialog;
     trenn::SetOpenFileDialogPlatform(&dialog);
     DesktopPlatform platform;
     trenn::ObjectLoader loader(platform);
+    const trenn::TerminationCleanup cleanup(termination, [&loader] { loader.RemoveScratchFiles(); });
     const trenn::StartupOutcome outcome = loader.Start(command.objectFile);
     int status = 1;  // the message box has been shown; nothing more runs
     if (outcome == trenn::StartupOutcome::Cancelled) status = 0;
-    if (outcome == trenn::StartupOutcome::WindowShown && termination.Received() == 0) {
+    if (outcome == trenn::StartupOutcome::WindowShown) {
         trenn::FileActions files(*platform.window, loader, command.watch);
         status = QApplication::exec();
     }
@@ -124,8 +127,6 @@ int main(int argc, char** argv) {
         Say(*unreachable);
         return 1;
     }
-    trenn::TerminationSignals termination;
-    const int status = RunViewer(command, termination);
-    termination.DieOfReceived();
-    return status;
+    trenn::TerminationGuard termination;
+    return RunViewer(command, termination);
 }

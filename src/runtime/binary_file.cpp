@@ -61,6 +61,13 @@ BinaryFile BinaryFile::CreateExclusive(const std::string& path) {
     return BinaryFile(fd, path);
 }
 
+std::optional<BinaryFile> BinaryFile::TryCreateExclusive(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) return std::nullopt;
+    if (fd < 0) FailErrno("cannot create", path);
+    return BinaryFile(fd, path);
+}
+
 BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path, bool* created) {
     constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     // Made here exactly when an exclusive create succeeds; an entry that is already there is
@@ -78,6 +85,7 @@ BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path, bool* creat
 }
 
 std::uint64_t BinaryFile::Size() const {
+    if (fd_ < 0) return 0;
     struct stat info {};
     if (::fstat(fd_, &info) != 0) FailErrno("cannot examine", path_);
     return static_cast<std::uint64_t>(info.st_size);
@@ -92,7 +100,7 @@ FileIdentity BinaryFile::Identity() const {
 std::size_t BinaryFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
-    while (done < length) {
+    while (fd_ >= 0 && done < length) {
         const std::uint64_t position = offset + done;
         if (position > static_cast<std::uint64_t>(INT64_MAX)) break;
         const ssize_t got = ::pread(fd_, out + done, length - done, static_cast<off_t>(position));
@@ -109,6 +117,7 @@ std::size_t BinaryFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t l
 }
 
 std::uint64_t BinaryFile::NextDataOffset(std::uint64_t offset) const {
+    if (fd_ < 0) return offset;
     const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
     if (data >= 0) return static_cast<std::uint64_t>(data);
     if (errno == ENXIO) return std::max(offset, Size());
@@ -184,6 +193,31 @@ std::uint64_t BinaryFile::CopyFrom(const BinaryFile& source, std::uint64_t sourc
 void BinaryFile::ExtendTo(std::uint64_t length) {
     if (Size() >= length) return;
     if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) FailErrno("cannot extend", path_);
+}
+
+std::optional<std::string> WriteWholeFile(const std::string& path, const void* bytes, std::size_t length) {
+    const auto failure = [&](const char* what) { return std::string(what) + " " + path + ": " + std::strerror(errno); };
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return failure("cannot write");
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const auto* in = static_cast<const unsigned char*>(bytes);
+    std::size_t done = 0;
+    std::optional<std::string> problem;
+    while (done < length && !problem) {
+        const ssize_t put = ::write(fd, in + done, length - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = EIO;
+            problem = failure("cannot write");
+        } else {
+            done += static_cast<std::size_t>(put);
+        }
+    }
+    // Delayed write errors (a full disk, a network file system) show at close.
+    if (::close(fd) != 0 && !problem) problem = failure("cannot write");
+    if (problem && regular) ::unlink(path.c_str());
+    return problem;
 }
 
 bool EntryExists(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace trenn {
@@ -15,7 +16,8 @@ struct FileIdentity {
 };
 
 // A file opened for byte-level access by position. Reads never fail at the end of the file:
-// whatever lies past the end reads as zero bytes. Every failure throws LoadFailure.
+// whatever lies past the end reads as zero bytes. Every failure throws LoadFailure. A file
+// that is not open reads as an empty file.
 class BinaryFile {
 public:
     BinaryFile() = default;
@@ -32,6 +34,8 @@ public:
     // Creates a new file owner-only (0600). Fails when anything at all stands at the path,
     // a symbolic link included: nothing is ever written through an entry somebody else made.
     static BinaryFile CreateExclusive(const std::string& path);
+    // The same, but nothing (rather than a failure) when an entry already stands at the path.
+    static std::optional<BinaryFile> TryCreateExclusive(const std::string& path);
 
     // Opens a regular file for reading and writing, creating it empty (0600) when missing,
     // and never following a symbolic link in the last component. `created`, when given, tells
@@ -75,6 +79,11 @@ private:
     int fd_ = -1;
     std::string path_;
 };
+
+// Writes `length` bytes as the whole content of the file at the path (made when missing, as a
+// plain new file is). Nothing when it worked; otherwise why not, in one line ("cannot write
+// PATH: REASON"), and a regular file left incomplete is removed.
+std::optional<std::string> WriteWholeFile(const std::string& path, const void* bytes, std::size_t length);
 
 // Whether anything (file, link, directory...) stands at the path, without following links.
 bool EntryExists(const std::string& path);

@@ -3,28 +3,85 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "runtime/load_failure.h"
+
 namespace trenn {
 
-BinaryFile ScratchFile::CreateExclusive() {
-    BinaryFile file = BinaryFile::CreateExclusive(path_);
-    made_ = file.Identity();
-    return file;
+void RemoveIfSameFile(const std::string& path, FileIdentity identity) noexcept {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    const FileIdentity there{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+    if (there == identity) ::unlink(path.c_str());
 }
 
-BinaryFile ScratchFile::OpenOrCreate() {
-    bool created = false;
-    BinaryFile file = BinaryFile::OpenOrCreateNoFollow(path_, &created);
-    if (created) made_ = file.Identity();
-    return file;
+void MadeFiles::Add(const std::string& path, FileIdentity identity) {
+    std::lock_guard lock(mutex_);
+    files_.emplace_back(path, identity);
+}
+
+void MadeFiles::Forget(const std::string& path) noexcept {
+    std::lock_guard lock(mutex_);
+    std::erase_if(files_, [&](const auto& file) { return file.first == path; });
+}
+
+void MadeFiles::RemoveAll() noexcept {
+    std::lock_guard lock(mutex_);
+    for (const auto& [path, identity] : files_) RemoveIfSameFile(path, identity);
+    files_.clear();
+}
+
+ScratchFile& ScratchFile::operator=(ScratchFile&& other) noexcept {
+    if (this != &other) {
+        path_ = std::move(other.path_);
+        nextPath_ = std::move(other.nextPath_);
+        registry_ = std::exchange(other.registry_, nullptr);
+        file_ = std::move(other.file_);
+        made_ = std::exchange(other.made_, std::nullopt);
+        dataEnd_ = std::exchange(other.dataEnd_, std::nullopt);
+        other.path_.clear();
+    }
+    return *this;
+}
+
+bool ScratchFile::TryCreate() {
+    std::optional<BinaryFile> file = BinaryFile::TryCreateExclusive(path_);
+    if (!file) return false;
+    const FileIdentity identity = file->Identity();
+    // Registered before anything is written, so that a signal from now on removes it.
+    if (registry_) registry_->Add(path_, identity);
+    file_ = std::move(*file);
+    made_ = identity;
+    return true;
+}
+
+void ScratchFile::Create() {
+    // Names are random: a few taken ones in a row mean somebody is planting them.
+    constexpr int kPathsToTry = 100;
+    const std::string first = path_;
+    for (int tried = 1; !TryCreate(); ++tried) {
+        if (!nextPath_) Fail("cannot create " + path_ + ": something stands at that path already");
+        if (tried == kPathsToTry) {
+            Fail("cannot create a scratch file: " + std::to_string(kPathsToTry) +
+                 " names in a row were taken, the first " + first);
+        }
+        path_ = nextPath_();
+    }
 }
 
 void ScratchFile::Remove() noexcept {
+    file_.Close();
     const std::optional<FileIdentity> made = std::exchange(made_, std::nullopt);
     if (!made) return;
-    struct stat info {};
-    if (::lstat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-    const FileIdentity there{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
-    if (there == *made) ::unlink(path_.c_str());
+    RemoveIfSameFile(path_, *made);
+    if (registry_) registry_->Forget(path_);
+}
+
+void ScratchFile::Release() noexcept {
+    file_.Close();
+    if (made_ && registry_) registry_->Forget(path_);
+    made_.reset();
 }
 
 }  // namespace trenn

@@ -104,6 +104,10 @@ TEST(FailureDetail, EachFailureSaysWhy) {
          "part 1, vertex 1: coordinate is not a number"},
         {"infinite coordinate", bytes(WithCoordinate(-std::numeric_limits<float>::infinity())),
          Exit::kCorrupt, "part 1, vertex 1: coordinate is infinite"},
+        {"views that ask for more work than the data allows", bytes(hostile::VertexViewsIntoTheTail(200)),
+         Exit::kCorrupt,
+         "the parts ask for 6554000 vertices and strip triangles to be drawn, more than the 4205816 "
+         "allowed for 11512 bytes of data"},
         // A 64-bit object read with the 32-bit layout fails wherever it happens to: the detail
         // says why rather than where.
         {"64-bit, load failure", bytes(Elf64([](Fixture& f) { f.elf.shnum = 0x8000; })), Exit::kLoad,

@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
-#include <poll.h>
-#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,16 +53,16 @@ protected:
     void SetUp() override {
         object_ = files_.File("model.o");
         elfgen::WriteFile(object_, hostile::Fixture().elf.Build());
-        // The clock of the fake platform is fixed, so every start uses this one path.
+        // The clock of the fake platform is fixed, so every start in this process draws this
+        // name first.
         LoadRun probe(object_, temp_.Path());
         fuzz::RunMain(probe);
         ASSERT_EQ(fuzz::ExitOf(probe), Exit::kOk) << g_lastFailureDetail;
-        const auto names = Entries(temp_.Path());
-        ASSERT_EQ(names.size(), 1u);
-        scratchName_ = names[0];
-        scratch_ = temp_.File(scratchName_);
+        scratch_ = probe.loader->ScratchPath();
+        scratchName_ = fs::path(scratch_).filename().string();
         good_ = ReadAll(scratch_);
-        fs::remove(scratch_);
+        probe.loader.reset();
+        ASSERT_EQ(Entries(temp_.Path()), std::vector<std::string>{});
         victim_ = files_.File("victim");
         std::ofstream(victim_) << "keep";
         struct stat info {};
@@ -71,20 +70,15 @@ protected:
         victimMode_ = info.st_mode;
     }
 
-    std::unique_ptr<LoadRun> Run() {
-        auto run = std::make_unique<LoadRun>(object_, temp_.Path());
-        fuzz::RunMain(*run);
-        return run;
-    }
-
-    // The scratch path holds the new scratch file: a plain file of its own, owner-only.
-    void ExpectFreshScratch() const {
+    // A scratch file this run made: a plain file of its own, owner-only, holding the bytes.
+    void ExpectFreshScratch(const LoadRun& run) const {
+        const std::string path = run.loader->ScratchPath();
         struct stat info {};
-        ASSERT_EQ(::lstat(scratch_.c_str(), &info), 0);
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
         EXPECT_TRUE(S_ISREG(info.st_mode));
         EXPECT_EQ(info.st_nlink, 1u);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
-        EXPECT_EQ(ReadAll(scratch_), good_);
+        EXPECT_EQ(ReadAll(path), good_);
     }
 
     // The target of the links keeps its content and its mode (a write through a link, or a
@@ -105,145 +99,113 @@ protected:
 struct Plant {
     const char* what;
     std::function<int(const std::string& path, const std::string& victim, const std::string& nowhere)> make;
+    mode_t type;  // what lstat finds at the path afterwards
 };
 
 const Plant kPlants[] = {
-    {"live symlink", [](const std::string& p, const std::string& v, const std::string&) { return ::symlink(v.c_str(), p.c_str()); }},
-    {"dangling symlink", [](const std::string& p, const std::string&, const std::string& n) { return ::symlink(n.c_str(), p.c_str()); }},
-    {"hard link", [](const std::string& p, const std::string& v, const std::string&) { return ::link(v.c_str(), p.c_str()); }},
-    {"fifo", [](const std::string& p, const std::string&, const std::string&) { return ::mkfifo(p.c_str(), 0666); }},
-    {"directory", [](const std::string& p, const std::string&, const std::string&) { return ::mkdir(p.c_str(), 0777); }},
+    {"live symlink", [](const std::string& p, const std::string& v, const std::string&) { return ::symlink(v.c_str(), p.c_str()); }, S_IFLNK},
+    {"dangling symlink", [](const std::string& p, const std::string&, const std::string& n) { return ::symlink(n.c_str(), p.c_str()); }, S_IFLNK},
+    {"hard link", [](const std::string& p, const std::string& v, const std::string&) { return ::link(v.c_str(), p.c_str()); }, S_IFREG},
+    {"fifo", [](const std::string& p, const std::string&, const std::string&) { return ::mkfifo(p.c_str(), 0666); }, S_IFIFO},
+    {"directory", [](const std::string& p, const std::string&, const std::string&) { return ::mkdir(p.c_str(), 0777); }, S_IFDIR},
+    {"another program's scratch file", [](const std::string& p, const std::string&, const std::string&) {
+         std::ofstream(p) << "theirs";
+         return 0;
+     }, S_IFREG},
 };
 
-// Planted before the start: the entry itself is removed and a new file made in its place;
-// a directory cannot be removed as a file, which fails the load.
+// Whatever stands at the name drawn first stays as it is, neither removed, opened nor written
+// through: the load draws another name and makes its file there; when the run goes, its own
+// file goes with it and the planted entry is still there.
 TEST_F(HostileScratch, EntriesPlantedBeforehand) {
     const std::string nowhere = files_.File("nowhere");
     for (const Plant& plant : kPlants) {
         SCOPED_TRACE(plant.what);
         ASSERT_EQ(plant.make(scratch_, victim_, nowhere), 0) << std::strerror(errno);
-        const auto run = Run();
-        const bool directory = std::string(plant.what) == "directory";
-        EXPECT_STREQ(fuzz::ExitTag(fuzz::ExitOf(*run)), fuzz::ExitTag(directory ? Exit::kLoad : Exit::kOk))
-            << g_lastFailureDetail;
-        if (directory) {
-            EXPECT_TRUE(fs::is_directory(scratch_));
-            EXPECT_TRUE(fs::is_empty(scratch_));
-            fs::remove(scratch_);
-        } else {
-            ExpectFreshScratch();
-            EXPECT_EQ(fuzz::CheckLoad(*run, hostile::Fixture().elf.Build()), Problems{});
-            fs::remove(scratch_);
+        {
+            LoadRun run(object_, temp_.Path());
+            fuzz::RunMain(run);
+            ASSERT_STREQ(fuzz::ExitTag(fuzz::ExitOf(run)), fuzz::ExitTag(Exit::kOk)) << g_lastFailureDetail;
+            EXPECT_NE(run.loader->ScratchPath(), scratch_);
+            ExpectFreshScratch(run);
+            EXPECT_EQ(Entries(temp_.Path()).size(), 2u);
         }
+        struct stat info {};
+        ASSERT_EQ(::lstat(scratch_.c_str(), &info), 0) << "the planted entry was removed";
+        EXPECT_EQ(info.st_mode & S_IFMT, plant.type);
+        if (plant.type == S_IFREG && std::string(plant.what) != "hard link") EXPECT_EQ(ReadAll(scratch_), "theirs");
         ExpectVictimUntouched();
         EXPECT_FALSE(fs::exists(fs::symlink_status(nowhere)));
-        EXPECT_EQ(Entries(temp_.Path()), std::vector<std::string>{});
+        EXPECT_EQ(Entries(temp_.Path()), std::vector<std::string>{scratchName_});
+        fs::remove(scratch_);
     }
 }
 
-// The fixture's model with `tables` symbol tables in front of .data, each a record further
-// into 32767 records: the load spends a while between removing the old scratch file and
-// creating the new one at .data. The last table holds the fixture's four records and decides
-// the symbol list.
-elfgen::Bytes SlowToReachData(std::uint16_t tables) {
-    using hostile::Fixture;
-    Fixture f;
-    const auto data = static_cast<std::uint16_t>(1 + tables);
-    const auto strtab = static_cast<std::uint16_t>(data + 1);
-    const auto holder = static_cast<std::uint16_t>(data + 2);
-    elfgen::Bytes records = f.Symtab().data;
-    for (std::size_t r = 0; r < 4; ++r) {
-        if (elfgen::Bytes(records.begin() + r * 16 + 14, records.begin() + r * 16 + 16) ==
-            elfgen::Bytes{Fixture::kData, 0}) {
-            elfgen::PutU16(records, r * 16 + 14, data);
-        }
+// Two programs started in the same instant, each loading its own file at the same moment:
+// they draw different names, and where they are made to draw the same ones (the same clock
+// and process number), the second finds the first one's file there and draws another. Either
+// way each shows its own model, and neither touches the other's file.
+TEST_F(HostileScratch, TwoStartsInTheSameInstant) {
+    const std::string torus = files_.File("torus.o");
+    elfgen::WriteFile(torus, elfgen::BuildModelObject(elfgen::MakeTorusParts(5, 12, 6, 2.0f, 0.5f)));
+    // What each file shows when loaded alone: every part's vertex and index count.
+    using Shape = std::vector<std::pair<std::size_t, std::int32_t>>;
+    const auto shapeOf = [] {
+        Shape shape;
+        for (const MeshPart& part : g_parts) shape.emplace_back(part.vertices.size(), part.indices.Count());
+        return shape;
+    };
+    struct Load {
+        std::string object;
+        Shape shape;
+        std::string scratch;
+    };
+    std::vector<Load> loads;
+    for (const std::string& object : {object_, torus}) {
+        LoadRun alone(object, temp_.Path());
+        fuzz::RunMain(alone);
+        ASSERT_EQ(fuzz::ExitOf(alone), Exit::kOk) << g_lastFailureDetail;
+        loads.push_back({object, shapeOf(), ReadAll(alone.loader->ScratchPath())});
     }
-    records.resize(32767 * 16, 0);
-
-    elfgen::ElfBuilder e;
-    for (std::uint16_t i = 0; i < tables; ++i) {
-        elfgen::Section s;
-        s.type = elfgen::SHT_SYMTAB;
-        s.link = strtab;
-        s.entsize = 16;
-        e.AddSection(s);
-    }
-    e.AddSection(f.Data());
-    e.AddSection(f.Strtab());
-    elfgen::Section block;  // type 0: only holds the records
-    block.data = records;
-    e.AddSection(block);
-    const elfgen::Bytes layout = e.Build();
-    const std::size_t header = layout.size() - e.sections.size() * 40 + holder * 40 + 16;
-    const std::uint32_t recordsAt = static_cast<std::uint32_t>(
-        layout[header] | layout[header + 1] << 8 | layout[header + 2] << 16 | layout[header + 3] << 24);
-    for (std::uint16_t i = 0; i + 1 < tables; ++i) {
-        e.sections[1 + i].offset = recordsAt + 16u * (tables - 1 - i);
-        e.sections[1 + i].size = (32767u - (tables - 1 - i)) * 16u;
-    }
-    e.sections[tables].offset = recordsAt;
-    e.sections[tables].size = 4 * 16;
-    return e.Build();
-}
-
-// Something appears at the scratch path right after the old file was removed: a watcher on
-// the folder plants it as soon as the removal shows. If the entry got there first, the
-// exclusive creation fails and the load with it, with nothing written through the entry; if
-// the load got there first, planting fails and the load succeeds. Either way the outcome must
-// match, and the entry must win at least once in a few tries for the test to mean anything.
-TEST_F(HostileScratch, EntryPlantedBetweenRemovalAndCreation) {
-    elfgen::WriteFile(object_, SlowToReachData(3000));
-    {
-        const auto run = Run();
-        ASSERT_EQ(fuzz::ExitOf(*run), Exit::kOk) << g_lastFailureDetail;
-        good_ = ReadAll(scratch_);
-    }
-    const std::string nowhere = files_.File("nowhere");
-    for (const Plant& plant : kPlants) {
-        SCOPED_TRACE(plant.what);
-        int entryWon = 0;
-        for (int attempt = 0; attempt < 5 && entryWon < 2; ++attempt) {
-            // An old scratch file, so that the load has something to remove.
-            std::ofstream(scratch_) << "old";
-            const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-            ASSERT_GE(watch, 0);
-            ASSERT_GE(::inotify_add_watch(watch, temp_.Path().c_str(), IN_DELETE), 0);
-            std::atomic<int> planted{-1};
-            std::thread watcher([&] {
-                alignas(inotify_event) char buffer[4096];
-                pollfd ready{watch, POLLIN, 0};
-                while (::poll(&ready, 1, 10000) > 0) {
-                    const ssize_t got = ::read(watch, buffer, sizeof buffer);
-                    for (ssize_t at = 0; at < got;) {
-                        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                        if (event->len > 0 && scratchName_ == event->name) {
-                            planted = plant.make(scratch_, victim_, nowhere) == 0 ? 1 : 0;
-                            return;
-                        }
-                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                    }
-                }
-            });
-            const auto run = Run();
-            watcher.join();
-            ::close(watch);
-            ASSERT_NE(planted.load(), -1) << "the watcher never saw the removal";
-            const Exit exit = fuzz::ExitOf(*run);
-            if (planted == 1) {
-                ++entryWon;
-                EXPECT_STREQ(fuzz::ExitTag(exit), fuzz::ExitTag(Exit::kLoad)) << g_lastFailureDetail;
-                struct stat info {};
-                ASSERT_EQ(::lstat(scratch_.c_str(), &info), 0);
-                EXPECT_FALSE(S_ISREG(info.st_mode) && info.st_nlink == 1) << "a fresh file replaced the entry";
-            } else {
-                EXPECT_STREQ(fuzz::ExitTag(exit), fuzz::ExitTag(Exit::kOk)) << g_lastFailureDetail;
-                ExpectFreshScratch();
+    ASSERT_NE(loads[0].shape, loads[1].shape);
+    const struct {
+        const char* what;
+        std::optional<std::uint64_t> processId;
+    } cases[] = {{"own process numbers", std::nullopt}, {"one process number", 4242}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        std::vector<pid_t> children;
+        for (const Load& load : loads) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::close(go[1]);
+                char start;
+                if (::read(go[0], &start, 1) != 1) ::_exit(3);
+                LoadRun run(load.object, temp_.Path());
+                run.platform.processId = c.processId;
+                fuzz::RunMain(run);
+                const bool shown = fuzz::ExitOf(run) == Exit::kOk && shapeOf() == load.shape;
+                // Both scratch files stand side by side while both models are shown, each
+                // still the one its program wrote.
+                ::usleep(200000);
+                const bool kept = ReadAll(run.loader->ScratchPath()) == load.scratch;
+                ::_exit(shown && kept ? 0 : 1);
             }
-            ExpectVictimUntouched();
-            EXPECT_FALSE(fs::exists(fs::symlink_status(nowhere)));
-            fs::remove(scratch_);
+            children.push_back(child);
         }
-        EXPECT_GE(entryWon, 1) << "the planted entry never came first: the race was not tested";
+        ::close(go[0]);
+        ASSERT_EQ(::write(go[1], "gg", 2), 2);
+        ::close(go[1]);
+        for (const pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a start did not show its own model";
+        }
+        // Each child ended without its loader removing its file; what is left is theirs alone.
+        EXPECT_LE(Entries(temp_.Path()).size(), 2u);
+        for (const std::string& name : Entries(temp_.Path())) fs::remove(temp_.File(name));
     }
 }
 
