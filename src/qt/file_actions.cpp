@@ -81,6 +81,8 @@ void FileActions::Load(std::string path, bool keepView) {
     loading_ = true;
     const FileState before = StateOf(path);
     HeadlessWindow loaded;
+    // The model shown stays until the new one has loaded, but not what its redraws kept.
+    window_.ReleaseDrawingWork();
     const bool replaced = loader_.Replace(path, loaded);
     if (replaced) window_.ReplaceModel(loaded, keepView);
     // A failed load of the file shown is not tried again until the file changes once more.

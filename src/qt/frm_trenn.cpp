@@ -248,6 +248,8 @@ void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
     PrepareAhead();
 }
 
+void FrmTrenn::ReleaseDrawingWork() { renderer_->Clear(); }
+
 void FrmTrenn::CentreOnScreen() {
     // With the native window in place the platform can tell the frame's size; where it
     // cannot before the window is mapped, the client area is centred instead.

@@ -54,6 +54,9 @@ public:
     // are ticked again, and the picture is drawn; otherwise the window is as a first load
     // leaves it: the start view, nothing ticked, the picture blank.
     void ReplaceModel(const HeadlessWindow& loaded, bool keepView);
+    // Drops what the redraw keeps for the model shown, before another is loaded beside it;
+    // the next redraw works out what it needs again.
+    void ReleaseDrawingWork();
 
     QWidget* picParts() const { return picParts_; }
     PartList* lstParts() const { return lstParts_; }

@@ -11,12 +11,14 @@ namespace {
 // The edges of the strip walk, as DrawStrip draws them: a-b only where the triangle before was
 // not drawn (it is that triangle's b-c otherwise), b-c, and c-a unless the same segment was
 // the last c-a drawn from c, as it is where row strips meet. On meshes as exporters write them
-// this leaves no segment twice; a segment that does come twice gives the same pixels.
+// this leaves no segment twice; a segment that does come twice gives the same pixels. The list
+// is written straight into its place, reserved at its largest, so that nothing else is held.
 void CollectEdges(const IndexList& indices, std::size_t vertexCount, RepeatedEdges& repeated,
-                  std::vector<std::uint32_t>& scratch, PartEdges& edges) {
+                  PartEdges& edges) {
     const std::int64_t triangles = WalkedTriangles(indices);
-    scratch.clear();
-    scratch.reserve(static_cast<std::size_t>(2 * triangles + 1));
+    std::vector<std::uint32_t>& pairs = edges.pairs;
+    pairs.clear();
+    pairs.reserve(static_cast<std::size_t>(2 * triangles + 1));
     repeated.Reserve(vertexCount);
     repeated.StartPart();
     const auto pair = [](std::int32_t from, std::int32_t to) {
@@ -29,25 +31,24 @@ void CollectEdges(const IndexList& indices, std::size_t vertexCount, RepeatedEdg
         const std::int32_t c = indices.At(k + 2);
         const bool drawn = inPart(a) && inPart(b) && inPart(c) && a != b && b != c && a != c;
         if (drawn) {
-            if (!previousDrawn) scratch.push_back(pair(a, b));
-            scratch.push_back(pair(b, c));
-            if (!repeated.Repeated(c, a)) scratch.push_back(pair(c, a));
+            if (!previousDrawn) pairs.push_back(pair(a, b));
+            pairs.push_back(pair(b, c));
+            if (!repeated.Repeated(c, a)) pairs.push_back(pair(c, a));
         }
         previousDrawn = drawn;
         a = b;
         b = c;
     }
-    edges.pairs.assign(scratch.begin(), scratch.end());
+    // Strips with many skipped triangles keep far less than the room reserved for them.
+    if (pairs.size() < pairs.capacity() / 4 * 3) pairs.shrink_to_fit();
 }
 
 // At most two edges per triangle and one more: a-b is new only after a triangle that was not
-// drawn.
+// drawn. While the list is worked out it may be held twice, when it is copied into less room.
 std::size_t EdgeListBound(std::int64_t triangles) {
     return static_cast<std::size_t>(2 * triangles + 1) * sizeof(std::uint32_t);
 }
-
-// Beyond what the model itself takes, the kept work may grow by this much.
-constexpr std::size_t kCacheAllowance = std::size_t{32} << 20;
+std::size_t EdgeListPeak(std::int64_t triangles) { return 2 * EdgeListBound(triangles); }
 
 }  // namespace
 
@@ -71,7 +72,7 @@ void GatherCoordinates(const VertexList& vertices, std::size_t first, std::size_
     }
 }
 
-std::size_t PartCache::BudgetFor(const std::vector<MeshPart>& model) {
+std::size_t PartCache::BudgetFor(const std::vector<MeshPart>& model, std::size_t allowance) {
     std::unordered_set<const SharedBytes*> storages;
     std::size_t modelBytes = 0;
     for (const MeshPart& part : model) {
@@ -79,7 +80,7 @@ std::size_t PartCache::BudgetFor(const std::vector<MeshPart>& model) {
             if (storage && storages.insert(storage).second) modelBytes += storage->size();
         }
     }
-    return kCacheAllowance + 2 * modelBytes;
+    return allowance + 2 * modelBytes;
 }
 
 void PartCache::Keep(const std::vector<const MeshPart*>& shown, std::size_t budget) {
@@ -129,7 +130,7 @@ PartCache::Work PartCache::Find(const MeshPart& part) {
     if (const auto found = edges_.find(edgeKey); found != edges_.end()) {
         found->second.wanted = true;
         work.edges = &found->second.work;
-    } else if (const std::size_t bytes = EdgeListBound(WalkedTriangles(part.indices)); Fits(bytes) || MakeRoom(bytes)) {
+    } else if (const std::size_t bytes = EdgeListPeak(WalkedTriangles(part.indices)); Fits(bytes) || MakeRoom(bytes)) {
         // Counted at its largest until Settle knows its size.
         Entry<PartEdges>& entry = edges_[edgeKey];
         entry.pin = part.indices.Storage();
@@ -142,7 +143,7 @@ PartCache::Work PartCache::Find(const MeshPart& part) {
     return work;
 }
 
-void PartCache::Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratch) {
+void PartCache::Fill(RepeatedEdges& repeated) {
     for (;;) {
         const std::size_t next = nextTask_.fetch_add(1, std::memory_order_relaxed);
         if (next >= tasks_.size()) return;
@@ -150,8 +151,7 @@ void PartCache::Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratc
         try {
             if (task.positions) task.positions->work.Collect(task.part->vertices);
             if (task.edges) {
-                CollectEdges(task.part->indices, task.part->vertices.size(), repeated, scratch,
-                             task.edges->work);
+                CollectEdges(task.part->indices, task.part->vertices.size(), repeated, task.edges->work);
             }
         } catch (const std::bad_alloc&) {
             outOfMemory_.store(true, std::memory_order_relaxed);

@@ -60,6 +60,7 @@ public:
     void Reserve(std::size_t vertices) {
         if (last_.size() < vertices) last_.resize(vertices, 0u);
     }
+    std::size_t Bytes() const { return last_.capacity() * sizeof(std::uint32_t); }
     // Whether c-a was drawn before in this part; records it as drawn.
     bool Repeated(std::int32_t c, std::int32_t a) {
         const std::uint32_t entry = stamp_ << 16 | static_cast<std::uint32_t>(a);
@@ -98,17 +99,17 @@ public:
         const PartEdges* edges;          // none: the strip is walked
     };
 
-    // What the work may take for a model: twice the bytes its arrays lie in, and a little.
-    static std::size_t BudgetFor(const std::vector<MeshPart>& model);
+    // What the work may take for a model: twice the bytes its arrays lie in, and `allowance`.
+    static std::size_t BudgetFor(const std::vector<MeshPart>& model, std::size_t allowance);
     // Marks the work the parts about to be drawn use, which is never dropped to make room, and
     // sets the budget.
     void Keep(const std::vector<const MeshPart*>& shown, std::size_t budget);
     // The part's kept work, or room reserved for it when the budget allows; what is reserved
     // is there once Fill and Settle have run.
     Work Find(const MeshPart& part);
-    // Works out reserved work; each of `members` threads calls it with its own scratch arrays
-    // and takes a share. Catches running out of memory, which Settle then reports.
-    void Fill(RepeatedEdges& repeated, std::vector<std::uint32_t>& scratch);
+    // Works out reserved work; each of `members` threads calls it with its own table and
+    // takes a share. Catches running out of memory, which Settle then reports.
+    void Fill(RepeatedEdges& repeated);
     // Parts whose work Fill has yet to do.
     std::size_t Pending() const { return tasks_.size(); }
     // After every Fill: counts what the new work takes. Throws std::bad_alloc when a Fill ran

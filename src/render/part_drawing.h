@@ -34,6 +34,9 @@ struct VertexArrays {
         y.resize(count);
         packed.resize(std::max<std::size_t>(count, 1));
     }
+    std::size_t Bytes() const {
+        return (x.capacity() + y.capacity()) * sizeof(double) + packed.capacity() * sizeof(RasterPackedPoint);
+    }
 };
 
 // A faulted vertex: a point far beyond every side, which no other point can be.
@@ -60,7 +63,6 @@ struct ThreadArrays {
     float y[kVertexBlock];
     float z[kVertexBlock];
     RepeatedEdges repeated;
-    std::vector<std::uint32_t> edgeScratch;  // a part's edges while its list is worked out
 };
 
 // Where a part's coordinates come from: its kept positions, or straight from its records.

@@ -29,7 +29,7 @@ constexpr std::size_t kEdgeChunk = 2048;
 }  // namespace
 
 struct WireframeRenderer::State {
-    explicit State(int threadCount) : threads(threadCount) {
+    State(int threadCount, std::size_t allowanceBytes) : allowance(allowanceBytes), threads(threadCount) {
         for (auto& arrays : thread) arrays = std::make_unique<ThreadArrays>();
     }
 
@@ -42,9 +42,10 @@ struct WireframeRenderer::State {
     const std::vector<MeshPart>* budgetModel = nullptr;
     std::size_t budget = 0;
 
+    const std::size_t allowance;
     std::size_t BudgetFor(const std::vector<MeshPart>& model) {
         if (budgetModel != &model) {
-            budget = PartCache::BudgetFor(model);
+            budget = PartCache::BudgetFor(model, allowance);
             budgetModel = &model;
         }
         return budget;
@@ -94,7 +95,28 @@ struct WireframeRenderer::State {
     // Finds or reserves the work of the parts, then has it done on both threads where there are two.
     std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t allowed);
     void Prepare(const WireframeScene& scene);
-    void FillCache(int member) { cache.Fill(thread[member]->repeated, thread[member]->edgeScratch); }
+    void FillCache(int member) { cache.Fill(thread[member]->repeated); }
+    // The redraw's own arrays for `parts` parts of at most `largest` vertices: sized before the
+    // kept work, which gets what the budget leaves of them.
+    void SizeBuffers(std::size_t parts, std::size_t largest) {
+        vertices.Resize(largest);
+        if (scale > 1) shifted.Resize(largest);
+        for (auto& arrays : thread) arrays->repeated.Reserve(largest);
+        layerCount = 2 * parts;
+        layers = std::make_unique<LayerChunks[]>(std::max<std::size_t>(layerCount, 1));
+        drawn.reserve(parts);
+    }
+    std::size_t CacheBudgetFor(const std::vector<MeshPart>& model) {
+        const std::size_t total = BudgetFor(model);
+        return total - std::min(total, BufferBytes());
+    }
+    // Everything held besides the kept work: the redraw's own arrays, per thread and per part.
+    std::size_t BufferBytes() const {
+        std::size_t bytes = vertices.Bytes() + shifted.Bytes() + layerCount * sizeof(LayerChunks) +
+                            drawn.capacity() * sizeof(Drawn);
+        for (const auto& arrays : thread) bytes += sizeof(ThreadArrays) + arrays->repeated.Bytes();
+        return bytes;
+    }
     void Job(int member);
 };
 
@@ -139,24 +161,20 @@ void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
     prepared = false;
     drawn.clear();
     const std::vector<const MeshPart*> shown = ShownParts(scene);
-    const std::vector<PartCache::Work> work = FindWork(shown, BudgetFor(*scene.parts));
-
     std::int64_t triangles = 0;
     std::size_t largest = 0;
-    drawn.reserve(shown.size());
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const MeshPart* part = shown[k];
-        drawn.push_back({part, {work[k].positions, &part->vertices}, work[k].edges});
+    for (const MeshPart* part : shown) {
         triangles += std::max<std::int64_t>(0, part->indices.Count() - 2);
         largest = std::max(largest, part->vertices.size());
     }
 
-    vertices.Resize(largest);
     scale = std::max(1, scene.pixelScale);
-    if (scale > 1) shifted.Resize(largest);
-    for (auto& arrays : thread) arrays->repeated.Reserve(largest);
-    layerCount = 2 * drawn.size();
-    layers = std::make_unique<LayerChunks[]>(std::max<std::size_t>(layerCount, 1));
+    SizeBuffers(shown.size(), largest);
+    const std::vector<PartCache::Work> work = FindWork(shown, CacheBudgetFor(*scene.parts));
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const MeshPart* part = shown[k];
+        drawn.push_back({part, {work[k].positions, &part->vertices}, work[k].edges});
+    }
     turn = RotationCoefficients::For(scene.yaw, scene.pitch);
     mapping = scene.mapping;
 
@@ -214,7 +232,8 @@ void WireframeRenderer::State::Job(int member) {
     }
 }
 
-WireframeRenderer::WireframeRenderer(int threads) : state_(std::make_unique<State>(threads)) {}
+WireframeRenderer::WireframeRenderer(int threads, std::size_t allowance)
+    : state_(std::make_unique<State>(threads, allowance)) {}
 
 WireframeRenderer::~WireframeRenderer() = default;
 
@@ -269,8 +288,15 @@ void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
         // The thread works on copies of the parts, which hold on to their arrays: the model
         // may be replaced while it runs.
         std::vector<MeshPart> parts;
-        for (const MeshPart* part : State::ShownParts(scene)) parts.push_back(*part);
-        const std::size_t budget = s.BudgetFor(*scene.parts);
+        std::size_t largest = 0;
+        for (const MeshPart* part : State::ShownParts(scene)) {
+            parts.push_back(*part);
+            largest = std::max(largest, part->vertices.size());
+        }
+        s.prepared = false;
+        s.drawn.clear();
+        s.SizeBuffers(parts.size(), largest);
+        const std::size_t budget = s.CacheBudgetFor(*scene.parts);
         s.ahead = std::thread([&s, parts = std::move(parts), budget] {
             std::vector<const MeshPart*> shown;
             for (const MeshPart& part : parts) shown.push_back(&part);
@@ -299,12 +325,15 @@ void WireframeRenderer::SetThreads(int threads) {
     state_->threads = threads;
 }
 
-std::size_t WireframeRenderer::CachedBytes() const {
+std::size_t WireframeRenderer::HeldBytes() const {
     state_->WaitForAhead();
-    return state_->cache.Bytes();
+    return state_->cache.Bytes() + state_->BufferBytes();
 }
 
-std::size_t WireframeRenderer::CacheBudget() const { return state_->cache.Budget(); }
+std::size_t WireframeRenderer::Budget() const {
+    state_->WaitForAhead();
+    return state_->budget;
+}
 
 bool DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads) {
     WireframeRenderer renderer(threads);

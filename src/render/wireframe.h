@@ -38,7 +38,9 @@ struct WireframeScene {
 // serves one model: a new model needs a new renderer, or Clear().
 class WireframeRenderer {
 public:
-    explicit WireframeRenderer(int threads = 1);
+    // The budget: twice the bytes of the model's arrays and `allowance` bytes.
+    static constexpr std::size_t kAllowance = std::size_t{32} << 20;
+    explicit WireframeRenderer(int threads = 1, std::size_t allowance = kAllowance);
     ~WireframeRenderer();
     WireframeRenderer(const WireframeRenderer&) = delete;
     WireframeRenderer& operator=(const WireframeRenderer&) = delete;
@@ -59,9 +61,10 @@ public:
     // Forgets everything kept between redraws.
     void Clear();
     void SetThreads(int threads);
-    // Bytes of work kept between redraws, and what they may grow to for the last scene.
-    std::size_t CachedBytes() const;
-    std::size_t CacheBudget() const;
+    // Bytes held between redraws (kept work and the redraw's own arrays), and what they may
+    // grow to for the model last drawn: twice the bytes its arrays take, and a little.
+    std::size_t HeldBytes() const;
+    std::size_t Budget() const;
 
 private:
     struct State;

@@ -133,7 +133,9 @@ TEST_F(HostileScratch, EntriesPlantedBeforehand) {
         struct stat info {};
         ASSERT_EQ(::lstat(scratch_.c_str(), &info), 0) << "the planted entry was removed";
         EXPECT_EQ(info.st_mode & S_IFMT, plant.type);
-        if (plant.type == S_IFREG && std::string(plant.what) != "hard link") EXPECT_EQ(ReadAll(scratch_), "theirs");
+        if (plant.type == S_IFREG && std::string(plant.what) != "hard link") {
+            EXPECT_EQ(ReadAll(scratch_), "theirs");
+        }
         ExpectVictimUntouched();
         EXPECT_FALSE(fs::exists(fs::symlink_status(nowhere)));
         EXPECT_EQ(Entries(temp_.Path()), std::vector<std::string>{scratchName_});
