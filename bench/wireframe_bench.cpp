@@ -164,7 +164,9 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     const trenn::ViewMapping startView = window.picShow()->Mapping();
     const double halfWidth = startView.UserX(trenn::picture::kInnerWidth) / 8.0;
     const double halfHeight = startView.UserY(0.0) / 8.0;
-    window.picShow()->ScaleView(-halfWidth, halfHeight, halfWidth, -halfHeight);
+    window.picShow()->SetMapping(trenn::ViewMapping::FromScale(-halfWidth, halfHeight, halfWidth, -halfHeight,
+                                                               trenn::picture::kInnerWidth,
+                                                               trenn::picture::kInnerHeight));
     row.zoomedOneMs = MedianRedrawMs(window, 1, drawRuns);
     row.zoomedDiffering1 = g_reference ? DifferenceFromReference(window) : -1;
     row.zoomedTwoMs = MedianRedrawMs(window, 2, drawRuns);

@@ -231,9 +231,7 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
         const auto [x, y] = options.center.value_or(std::pair{view.CentreX(), view.CentreY()});
         view.Set(options.zoom.value_or(1.0), x, y);
     }
-    const std::array<double, 4> corners = view.Corners();
-    scene.mapping = ViewMapping::FromScale(corners[0], corners[1], corners[2], corners[3],
-                                           picture::kInnerWidth, picture::kInnerHeight);
+    scene.mapping = view.Mapping(picture::kInnerWidth, picture::kInnerHeight);
     std::vector<std::uint32_t> pixels(
         static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackground);
     const RasterTarget target{pixels.data(), picture::kInnerWidth, picture::kInnerHeight,

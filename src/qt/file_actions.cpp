@@ -19,11 +19,16 @@
 namespace trenn {
 namespace {
 
-// The first local file of a drag, empty when it carries none.
-QString DroppedFile(const QMimeData* data) {
+// The first local file of a drag as the bytes of its path, empty when it carries none. The
+// path is taken from the address's own percent-encoded bytes, so that a name that is not
+// UTF-8 keeps its bytes; a name holding a NUL byte names no file and is passed over.
+std::string DroppedFile(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls()) return {};
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) return url.toLocalFile();
+        if (!url.isLocalFile()) continue;
+        const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (path.isEmpty() || path.contains('\0')) continue;
+        return path.toStdString();
     }
     return {};
 }
@@ -97,18 +102,17 @@ bool FileActions::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (DroppedFile(drag->mimeData()).isEmpty()) return false;
+        if (DroppedFile(drag->mimeData()).empty()) return false;
         drag->acceptProposedAction();
         return true;
     }
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        const QString file = DroppedFile(drop->mimeData());
-        if (file.isEmpty()) return false;
+        const std::string path = DroppedFile(drop->mimeData());
+        if (path.empty()) return false;
         drop->acceptProposedAction();
         // Loaded once the drop is over: the source of the drag is not kept waiting through a
         // load or its message box.
-        const std::string path = QFile::encodeName(file).toStdString();
         QMetaObject::invokeMethod(this, [this, path] { OpenFile(path); }, Qt::QueuedConnection);
         return true;
     }

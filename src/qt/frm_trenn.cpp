@@ -183,9 +183,9 @@ void FrmTrenn::ScalePicture(float x1, float y1, float x2, float y2) {
 }
 
 void FrmTrenn::ApplyView() {
-    // At the start view these are exactly the corners loading gave the picture.
-    const std::array<double, 4> c = view_.Corners();
-    picShow_->ScaleView(c[0], c[1], c[2], c[3]);
+    // At the start view this is exactly the mapping of the corners loading gave the picture.
+    const QRect inner = picShow_->InnerRect();
+    picShow_->SetMapping(view_.Mapping(inner.width(), inner.height()));
 }
 
 void FrmTrenn::ShowWindow() {
@@ -319,8 +319,10 @@ void FrmTrenn::ShowKeysHelp() {
     help_->show();
 }
 
+// Notches past the zoom limits change nothing and draw nothing: a wheel spun on at the limit
+// must not queue up redraws.
 void FrmTrenn::picShow_Wheel(int notches, float x, float y) {
-    view_.ZoomAbout(notches, x, y);
+    if (!view_.ZoomAbout(notches, x, y)) return;
     ApplyView();
     DrawParts();
 }

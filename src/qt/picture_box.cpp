@@ -35,10 +35,6 @@ void PictureBox::Scale(float x1, float y1, float x2, float y2) {
     mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, InnerRect().width(), InnerRect().height());
 }
 
-void PictureBox::ScaleView(double x1, double y1, double x2, double y2) {
-    mapping_ = ViewMapping::FromScale(x1, y1, x2, y2, InnerRect().width(), InnerRect().height());
-}
-
 ViewMapping PictureBox::ImageMapping() const {
     ViewMapping scaled = mapping_;
     scaled.scaleX *= pixelScale_;

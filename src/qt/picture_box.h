@@ -31,8 +31,8 @@ public:
 
     // (x1, y1) becomes the inner top-left corner, (x2, y2) the inner bottom-right corner.
     void Scale(float x1, float y1, float x2, float y2);
-    // The same with corners in double precision, for a zoomed view.
-    void ScaleView(double x1, double y1, double x2, double y2);
+    // A mapping of the view's own (zoomed and moved), in widget units of the inner area.
+    void SetMapping(const ViewMapping& mapping) { mapping_ = mapping; }
     // User coordinates to pixels of the inner area, in the widget's own units.
     const ViewMapping& Mapping() const { return mapping_; }
     // Image pixels per widget unit: 2 on a screen scaled by two, where the retained image has

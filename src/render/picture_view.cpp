@@ -26,14 +26,17 @@ double PictureView::ZoomWith(int notches) const { return base_ * std::pow(kNotch
 
 double PictureView::Zoom() const { return ZoomWith(notches_); }
 
-void PictureView::ZoomAbout(int notches, double x, double y) {
+bool PictureView::ZoomAbout(int notches, double x, double y) {
     const double before = Zoom();
     const double after = ZoomWith(notches_ + notches);
-    if (after < kMinZoom || after > kMaxZoom || !std::isfinite(x) || !std::isfinite(y)) return;
+    if (notches == 0 || after < kMinZoom || after > kMaxZoom || !std::isfinite(x) || !std::isfinite(y)) {
+        return false;
+    }
     notches_ += notches;
     // The point keeps its place: its distance from the centre shrinks with the zoom.
     centreX_ = x + (centreX_ - x) * (before / after);
     centreY_ = y + (centreY_ - y) * (before / after);
+    return true;
 }
 
 void PictureView::KeepZoomOf(const PictureView& other) {
@@ -74,6 +77,28 @@ std::array<double, 4> PictureView::Corners() const {
     const double halfWidth = (static_cast<double>(start_[2]) - start_[0]) / 2.0 / zoom;
     const double halfHeight = (static_cast<double>(start_[1]) - start_[3]) / 2.0 / zoom;
     return {centreX_ - halfWidth, centreY_ + halfHeight, centreX_ + halfWidth, centreY_ - halfHeight};
+}
+
+ViewMapping PictureView::Mapping(int width, int height) const {
+    if (AtStart() && width == kStartWidth && height == kStartHeight) {
+        return ViewMapping::FromScale(start_[0], start_[1], start_[2], start_[3], width, height);
+    }
+    // The frame: as wide as the picture where that leaves it tall enough, else as tall.
+    const double frameWidth = std::min<double>(width, static_cast<double>(height) * kStartWidth / kStartHeight);
+    const double frameHeight = std::min<double>(height, static_cast<double>(width) * kStartHeight / kStartWidth);
+    const double zoom = Zoom();
+    const double spanX = (static_cast<double>(start_[2]) - start_[0]) / zoom;
+    const double spanY = (static_cast<double>(start_[3]) - start_[1]) / zoom;
+    // From the centre and the scale, never from corners: far from the origin, corners a
+    // little apart round to one value and the picture would lose its width.
+    ViewMapping m;
+    m.userLeft = centreX_;
+    m.userTop = centreY_;
+    m.scaleX = spanX == 0.0 ? 0.0 : frameWidth / spanX;
+    m.scaleY = spanY == 0.0 ? 0.0 : frameHeight / spanY;
+    m.offsetX = width / 2.0 - (m.scaleX == 0.0 ? 0.0 : centreX_ * m.scaleX);
+    m.offsetY = height / 2.0 - (m.scaleY == 0.0 ? 0.0 : centreY_ * m.scaleY);
+    return m;
 }
 
 bool TurnedBox(const std::vector<MeshPart>& parts, const std::vector<bool>& checked, float yaw,

@@ -5,6 +5,7 @@
 
 #include "app/model.h"
 #include "render/rotation.h"
+#include "render/view_mapping.h"
 
 namespace trenn {
 
@@ -27,9 +28,9 @@ public:
     }
 
     // Zooms by whole notches (positive: closer) about the point (x, y) of the model, which stays
-    // where it is in the picture. Past the limits nothing changes.
-    void ZoomAbout(int notches, double x, double y);
-    void ZoomAboutCentre(int notches) { ZoomAbout(notches, centreX_, centreY_); }
+    // where it is in the picture. Past the limits nothing changes; false then.
+    bool ZoomAbout(int notches, double x, double y);
+    bool ZoomAboutCentre(int notches) { return ZoomAbout(notches, centreX_, centreY_); }
     // The zoom and centre of another view, over this one's start view: a model loaded again
     // is shown as the one before it was.
     void KeepZoomOf(const PictureView& other);
@@ -44,6 +45,15 @@ public:
     double CentreY() const { return centreY_; }
     // The corners to scale the picture area to: exactly the start corners at the start view.
     std::array<double, 4> Corners() const;
+
+    // The picture's proportions at the start: what loading fits the model to.
+    static constexpr int kStartWidth = 395;
+    static constexpr int kStartHeight = 346;
+    // The mapping of a picture of any size: the largest box of the start picture's proportions
+    // that fits in it, centred, shows what the start picture would show, and the rest of the
+    // picture shows more of the model around it. At the start size and view it is exactly the
+    // mapping of the start corners.
+    ViewMapping Mapping(int width, int height) const;
 
 private:
     double ZoomWith(int notches) const;

@@ -8,11 +8,14 @@ usage: inspect_test.py --inspect PATH --samples DIR [--no-render] [unittest argu
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+import zlib
 
 INSPECT = None
 SAMPLES = None
@@ -259,6 +262,33 @@ class Failures(InspectCase):
                 doc = json.loads(result.stdout)
                 self.assertEqual(doc["detail"], detail.replace("%s", path))
 
+    def test_any_path_comes_back_exactly(self):
+        # The output is UTF-8 whatever bytes the path holds: a byte that is not part of UTF-8
+        # is written as the escape \\udcXX, which os.fsencode turns back into that byte. "--"
+        # ends the options, so that a name may start with "-".
+        with open(os.path.join(SAMPLES, "cube.o"), "rb") as f:
+            cube = f.read()
+        folder = os.fsencode(self.dir.name)
+        for name in [b"plain.o", "gr\u00fcn.o".encode(), b"raw\xff\xfe.o", b"cut\xc3.o", b"-dash.o"]:
+            path = os.path.join(folder, name)
+            with open(path, "wb") as f:
+                f.write(cube)
+            with open(path + b".txt", "wb") as f:
+                f.write(b"text")
+            for target, status in ((path, 0), (path + b".txt", 1)):
+                with self.subTest(path=target):
+                    result = subprocess.run([INSPECT, "--", target], capture_output=True, env=self.env,
+                                            timeout=60)
+                    self.assertEqual(result.returncode, status, result.stderr)
+                    doc = json.loads(result.stdout.decode("utf-8", errors="strict"))
+                    self.assertEqual(os.fsencode(doc["object"]), target)
+                    if status:
+                        self.assertEqual(os.fsencode(doc["error"]),
+                                         os.fsencode(self.PREFIX) + target + b"\r\n\r\nMagic does not match! This is not an ELF file!")
+        code, out, _ = self.run_inspect("--", "--help")
+        self.assertEqual(code, 1)
+        self.assertEqual(json.loads(out)["object"], "--help")
+
     def test_missing_file(self):
         code, out, _ = self.run_inspect(self.path("absent.o"))
         self.assertEqual(code, 1)
@@ -331,6 +361,46 @@ class Usage(InspectCase):
                     self.assertRegex(out, r"\Atrenn-inspect [0-9]+\.[0-9]+\.[0-9]+\n\Z")
 
 
+def png_pixels(path):
+    """The (r, g, b) of every pixel of an 8-bit RGB or RGBA PNG file, row by row."""
+    with open(path, "rb") as f:
+        data = f.read()
+    width, height = struct.unpack(">II", data[16:24])
+    bit_depth, colour_type = data[24], data[25]
+    assert bit_depth == 8 and colour_type in (2, 6), (bit_depth, colour_type)
+    channels = 3 if colour_type == 2 else 4
+    compressed, at = b"", 8
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        if kind == b"IDAT":
+            compressed += data[at + 8:at + 8 + length]
+        at += 12 + length
+    raw = zlib.decompress(compressed)
+    stride = width * channels
+    previous = bytearray(stride)
+    pixels = []
+    for row in range(height):
+        kind = raw[row * (stride + 1)]
+        line = bytearray(raw[row * (stride + 1) + 1:(row + 1) * (stride + 1)])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up = previous[i]
+            corner = previous[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + up) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                guess = left + up - corner
+                distances = (abs(guess - left), abs(guess - up), abs(guess - corner))
+                line[i] = (line[i] + (left, up, corner)[distances.index(min(distances))]) & 0xFF
+        pixels.extend(tuple(line[i:i + 3]) for i in range(0, stride, channels))
+        previous = line
+    return pixels
+
+
 def png_size(path):
     with open(path, "rb") as f:
         head = f.read(24)
@@ -354,11 +424,55 @@ class Render(InspectCase):
         self.assertEqual(doc, plain)
         self.assertEqual(png_size(self.path("pic.png")), (395, 346))
 
-    def test_unwritable_picture(self):
-        code, out, err = self.run_inspect("--render", self.path("no/such/folder.png"),
-                                          os.path.join(SAMPLES, "cube.o"))
-        self.assertEqual((code, out), (3, ""))
-        self.assertIn("cannot write", err)
+    def test_picture_that_cannot_be_written(self):
+        # Exit 3 with the reason, no JSON, and nothing half-written left behind.
+        cube = os.path.join(SAMPLES, "cube.o")
+        folder = self.path("no/such/folder.png")
+        cases = [
+            (folder, "cannot write %s: No such file or directory" % folder),
+            ("/dev/full", "cannot write /dev/full: No space left on device"),
+        ]
+        for out_path, detail in cases:
+            with self.subTest(out=out_path):
+                code, out, err = self.run_inspect("--render", out_path, cube)
+                self.assertEqual((code, out, err), (3, "", "trenn-inspect: %s\n" % detail))
+
+    def test_output_that_cannot_be_written(self):
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([INSPECT, os.path.join(SAMPLES, "cube.o")], stdout=full,
+                                    stderr=subprocess.PIPE, env=self.env, timeout=60)
+        self.assertEqual(result.returncode, 3)
+        self.assertEqual(result.stderr, b"trenn-inspect: cannot write the output: No space left on device\n")
+
+    def test_model_far_off_centre_leaves_the_picture_empty(self):
+        # Corners 1e16 apart by a unit round to one value; the picture must not collapse into
+        # a line through the model.
+        cube = os.path.join(SAMPLES, "cube.o")
+        self.load("--render", "far.png", "--center", "1e16,0", cube)
+        self.load("--render", "near.png", "--center", "0.5,0", cube)
+        self.assertEqual(set(png_pixels(self.path("far.png"))), {(255, 255, 255)})
+        self.assertGreater(len(set(png_pixels(self.path("near.png")))), 1)
+
+    def test_termination_signals_remove_the_scratch_file(self):
+        # The picture goes to a pipe nobody reads: the program waits there, its scratch file
+        # made, until a signal ends it.
+        cube = os.path.join(SAMPLES, "cube.o")
+        pipe = self.path("picture.pipe")
+        os.mkfifo(pipe)
+        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=signal_number.name):
+                child = subprocess.Popen([INSPECT, "--render", pipe, cube], stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, env=self.env)
+                deadline = time.monotonic() + 30
+                while not os.listdir(self.path("scratch")) and time.monotonic() < deadline:
+                    time.sleep(0.01)
+                self.assertEqual(len(os.listdir(self.path("scratch"))), 1)
+                sent = time.monotonic()
+                child.send_signal(signal_number)
+                child.communicate(timeout=30)
+                self.assertLess(time.monotonic() - sent, 1.0)
+                self.assertEqual(child.returncode, -signal_number)
+                self.assertEqual(os.listdir(self.path("scratch")), [])
 
 
 def main():

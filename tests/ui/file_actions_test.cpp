@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -96,13 +97,14 @@ std::vector<bool> Ticks(const FrmTrenn& window) {
 // A window started on model.o (two parts) with the first part ticked and the view turned one
 // step left, the file handling in place.
 struct Viewer {
-    Viewer(const std::string& objectFile, const std::string& tempDir) : model(objectFile), platform(window, tempDir) {
+    Viewer(const std::string& objectFile, const std::string& tempDir, bool watch = false)
+        : model(objectFile), platform(window, tempDir) {
         g_symbols.reset();
         g_parts.clear();
         g_errorText.clear();
         SetOpenFileDialogPlatform(&dialog);
         started = loader.Start(objectFile) == StartupOutcome::WindowShown;
-        files = std::make_unique<FileActions>(window, loader, false);
+        files = std::make_unique<FileActions>(window, loader, watch);
         window.activateWindow();
         started = started && QTest::qWaitForWindowActive(&window);
         window.lstParts()->SetSelected(0, true);
@@ -117,16 +119,20 @@ struct Viewer {
         g_symbols.reset();
     }
 
-    void Drop(const std::string& path) {
+    void Drop(const std::string& path) { DropUrl(QUrl::fromLocalFile(QString::fromStdString(path)), true); }
+    // A file manager's drop: the address as it sends it; whether the window takes it.
+    void DropUrl(const QUrl& url, bool taken) {
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        data.setUrls({url});
         const QPoint at(300, 150);
         QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.ignore();
         QApplication::sendEvent(&window, &enter);
-        EXPECT_TRUE(enter.isAccepted());
+        EXPECT_EQ(enter.isAccepted(), taken);
         QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        drop.ignore();
         QApplication::sendEvent(&window, &drop);
-        EXPECT_TRUE(drop.isAccepted());
+        EXPECT_EQ(drop.isAccepted(), taken);
         QCoreApplication::sendPostedEvents();  // the load waits until the drop is over
     }
     void CtrlO(const std::string& path) {
@@ -152,8 +158,8 @@ protected:
         return path;
     }
     // A fresh viewer on model.o as SetUp describes it.
-    std::unique_ptr<Viewer> Start() {
-        auto viewer = std::make_unique<Viewer>(Write("model.o", TwoParts(false)), temp.Path());
+    std::unique_ptr<Viewer> Start(bool watch = false) {
+        auto viewer = std::make_unique<Viewer>(Write("model.o", TwoParts(false)), temp.Path(), watch);
         EXPECT_TRUE(viewer->started);
         EXPECT_EQ(viewer->window.Yaw(), kStep);
         return viewer;
@@ -250,6 +256,80 @@ TEST_F(FileHandling, AFailedLoadKeepsTheModelShown) {
         EXPECT_EQ(g_parts.at(0).vertices.StoredData(), bytes);
         EXPECT_EQ(v->loader.ObjectPath(), v->model);
     }
+}
+
+// A dropped address is the path's bytes, percent-encoded: a name that is not UTF-8 opens
+// that very file; an address holding a NUL names no file, and the drop is refused.
+TEST_F(FileHandling, DroppedNamesKeepTheirBytes) {
+    const std::string raw = "cube\xff\xfe.o";
+    const std::string cube = Write(raw, elfgen::BuildModelObject({{"_cube", elfgen::MakeCube(3.0f)}}));
+    Write("cube", elfgen::BuildModelObject({{"_cut", elfgen::MakeCube(3.0f)}}));
+    const QByteArray encoded = "file://" + QByteArray::fromStdString(dir.Path()).toPercentEncoding("/");
+    const struct {
+        const char* what;
+        QByteArray address;
+        bool taken;
+        std::string opened;  // the file shown afterwards; empty: the first model
+        std::vector<std::string> list;
+    } cases[] = {
+        {"bytes that are not UTF-8", encoded + "/cube%FF%FE.o", true, cube, {"_cube"}},
+        {"a NUL in the name", encoded + "/cube%00%FF%FE.o", false, "", {"_first", "_second"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto v = Start();
+        v->DropUrl(QUrl::fromEncoded(c.address), c.taken);
+        EXPECT_TRUE(v->platform.messages.empty());
+        EXPECT_EQ(v->loader.ObjectPath(), c.opened.empty() ? v->model : c.opened);
+        EXPECT_EQ(ListTexts(v->window), c.list);
+    }
+}
+
+// F5 shows the file as it now is from the view the user chose: at the start view that is the
+// new file's own start view (its extent may have changed), zoomed it is the same zoom over it.
+// Either way the picture is the one a window started on the new file shows after the same keys.
+TEST_F(FileHandling, F5KeepsTheViewTheUserChose) {
+    const elfgen::Bytes grown = elfgen::BuildModelObject(
+        {{"_first", elfgen::MakeCube(1.0f)}, {"_second", elfgen::MakeCube(5.0f)}});
+    for (const bool zoomed : {false, true}) {
+        SCOPED_TRACE(zoomed ? "zoomed" : "start view");
+        QImage reloaded;
+        {
+            const auto v = Start();
+            if (zoomed) QTest::keyClick(v->window.picShow(), Qt::Key_Plus);
+            Write("model.o", grown);
+            QTest::keyClick(v->window.picShow(), Qt::Key_F5);
+            ASSERT_TRUE(v->platform.messages.empty());
+            reloaded = v->window.picShow()->Image().copy();
+        }
+        Viewer fresh(Write("grown.o", grown), temp.Path());
+        ASSERT_TRUE(fresh.started);
+        if (zoomed) QTest::keyClick(fresh.window.picShow(), Qt::Key_Plus);
+        EXPECT_EQ(fresh.window.picShow()->Image(), reloaded);
+    }
+}
+
+// Watching follows the file, not just its first version: a broken version renamed over it
+// is tried once (one message) and not again while nothing changes but the folder around it;
+// the next version written into the renamed file shows, though no load succeeded in between
+// to watch it anew.
+TEST_F(FileHandling, WatchingFollowsRenamesAndTriesAFailedVersionOnce) {
+    const auto v = Start(true);
+    const std::string model = v->model;
+    const auto waitFor = [](const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); };
+    Write("model.o.new", {'b', 'r', 'o', 'k', 'e', 'n'});
+    ASSERT_EQ(std::rename(dir.File("model.o.new").c_str(), model.c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { return v->platform.messages.size() == 1; })) << "the broken version was not tried";
+    for (int i = 0; i < 3; ++i) {
+        Write("unrelated-" + std::to_string(i), {'x'});
+        QTest::qWait(300);
+    }
+    EXPECT_EQ(v->platform.messages.size(), 1u) << "the failed version was tried again";
+    elfgen::WriteFile(model, TwoParts(true));
+    EXPECT_TRUE(waitFor([&] { return v->window.picShow()->Image() != v->shown; }))
+        << "the version written into the renamed file did not show";
+    EXPECT_EQ(v->platform.messages.size(), 1u);
+    EXPECT_EQ(Ticks(v->window), (std::vector<bool>{true, false}));
 }
 
 }  // namespace
