@@ -7,6 +7,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,7 +87,8 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
     trenn::TerminationWatch watch(termination);
     if (!trenn::StartPaintThreads()) {
         Say("cannot start the threads that paint the window (not enough memory)");
-        return 1;
+        // Ending normally would wait for the pool thread that never started.
+        std::_Exit(1);
     }
 
     trenn::QtOpenFileDialog dialog;

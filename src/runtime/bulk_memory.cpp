@@ -93,10 +93,17 @@ Regions& TheRegions() {
 }
 
 Region* NewRegion(Regions& regions, std::size_t atLeast) {
-    const std::size_t size = std::max(kRegionSize, (atLeast + kHugePage - 1) / kHugePage * kHugePage);
+    const std::size_t needed = (atLeast + kHugePage - 1) / kHugePage * kHugePage;
+    std::size_t size = std::max(kRegionSize, needed);
     // Over-allocate by one huge page so that the region can start on a huge-page boundary.
     void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapped == MAP_FAILED && size > needed) {
+        // Under a limit on the address space a whole region may not fit where the block does.
+        size = needed;
+        mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    }
     if (mapped == MAP_FAILED) return nullptr;
     char* const raw = static_cast<char*>(mapped);
     const auto address = reinterpret_cast<std::uintptr_t>(raw);

@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <new>
 #include <cstdint>
 #include <cstdlib>
 #include <system_error>
@@ -24,9 +27,30 @@ sigset_t TerminationSignals() {
     return set;
 }
 
+// An exception nothing caught (running out of memory inside the toolkit, say) would abort the
+// program and leave its scratch files behind: it says what happened and has the guard's thread
+// end the program as a signal would, tidying up first.
+[[noreturn]] void EndAfterUncaughtException() {
+    const char* what = "an unexpected error";
+    if (const std::exception_ptr error = std::current_exception()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+            what = "out of memory";
+        } catch (...) {
+        }
+    }
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, what);
+    ::kill(::getpid(), SIGTERM);
+    // Without the guard's thread nothing takes the signal: end here, untidied.
+    ::sleep(5);
+    std::_Exit(1);
+}
+
 }  // namespace
 
 TerminationGuard::TerminationGuard() {
+    std::set_terminate(&EndAfterUncaughtException);
     const sigset_t set = TerminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signalFd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);

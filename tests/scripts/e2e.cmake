@@ -28,3 +28,10 @@ if(TRENN_WITH_QT)
       $<TARGET_FILE:trenn> ${PROJECT_VERSION} ${CMAKE_BINARY_DIR}/samples)
   set_tests_properties(e2e.command_line PROPERTIES TIMEOUT 60)
 endif()
+# Under AddressSanitizer the program needs terabytes of address space: no limit applies.
+if(TRENN_WITH_QT AND NOT TRENN_SANITIZE)
+  add_test(NAME e2e.memory_cap
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/memory_cap_test.sh
+      $<TARGET_FILE:trenn> ${CMAKE_BINARY_DIR}/samples)
+  set_tests_properties(e2e.memory_cap PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+endif()
