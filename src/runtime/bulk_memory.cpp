@@ -1,11 +1,13 @@
 #include "runtime/bulk_memory.h"
 
+#include "runtime/region_space.h"
+
 #include <sys/mman.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <map>
+#include <optional>
 #include <mutex>
 #include <vector>
 
@@ -37,46 +39,15 @@ constexpr std::size_t kPage = 4096;
 struct Region {
     char* base = nullptr;
     std::size_t size = 0;
-    std::size_t used = 0;  // the untouched end starts here
     std::size_t live = 0;  // blocks not yet freed
-    std::map<std::size_t, std::size_t> freed;  // offset -> length, merged with neighbours
-
-    // A block from the freed ranges, first fit; nullptr when none is large enough.
-    char* TakeFreed(std::size_t bytes) {
-        for (auto it = freed.begin(); it != freed.end(); ++it) {
-            if (it->second < bytes) continue;
-            const std::size_t offset = it->first;
-            const std::size_t rest = it->second - bytes;
-            freed.erase(it);
-            if (rest > 0) freed.emplace(offset + bytes, rest);
-            return base + offset;
-        }
-        return nullptr;
-    }
+    RegionSpace space{0};
 
     void Release(std::size_t offset, std::size_t bytes) {
         // Whole pages inside the range go back to the system; the block's neighbours keep theirs.
         const std::size_t first = (offset + kPage - 1) / kPage * kPage;
         const std::size_t last = (offset + bytes) / kPage * kPage;
         if (last > first) madvise(base + first, last - first, MADV_DONTNEED);
-        auto next = freed.lower_bound(offset);
-        if (next != freed.begin()) {
-            const auto previous = std::prev(next);
-            if (previous->first + previous->second == offset) {
-                offset = previous->first;
-                bytes += previous->second;
-                freed.erase(previous);
-            }
-        }
-        if (next != freed.end() && offset + bytes == next->first) {
-            bytes += next->second;
-            freed.erase(next);
-        }
-        if (offset + bytes == used) {
-            used = offset;  // the range joins the untouched end
-        } else {
-            freed.emplace(offset, bytes);
-        }
+        space.Give(offset, bytes);
     }
 };
 
@@ -85,7 +56,6 @@ struct Region {
 struct Regions {
     std::mutex mutex;
     std::vector<Region> list;  // the last one is the one being filled
-    BulkUsage usage;
 };
 Regions& TheRegions() {
     static Regions* const regions = new Regions;
@@ -118,7 +88,7 @@ Region* NewRegion(Regions& regions, std::size_t atLeast) {
     Region& region = regions.list.back();
     region.base = base;
     region.size = size;
-    regions.usage.mappedBytes += size;
+    region.space = RegionSpace(size);
     return &region;
 }
 
@@ -134,21 +104,17 @@ void* AllocateBulk(std::size_t bytes) {
     char* block = nullptr;
     // Newest regions first: they are the ones most likely to have room.
     for (auto it = regions.list.rbegin(); it != regions.list.rend() && !block; ++it) {
-        block = it->TakeFreed(rounded);
-        if (!block && it->size - it->used >= rounded) {
-            block = it->base + it->used;
-            it->used += rounded;
+        if (const std::optional<std::size_t> offset = it->space.Take(rounded)) {
+            block = it->base + *offset;
+            ++it->live;
         }
-        if (block) ++it->live;
     }
     if (!block) {
         Region* const region = NewRegion(regions, rounded);
         if (!region) throw std::bad_alloc();
-        block = region->base;
-        region->used = rounded;
+        block = region->base + *region->space.Take(rounded);
         region->live = 1;
     }
-    regions.usage.liveBytes += rounded;
     return block;
 }
 
@@ -164,22 +130,14 @@ void FreeBulk(void* block, std::size_t bytes) noexcept {
     char* const address = static_cast<char*>(block);
     for (auto it = regions.list.begin(); it != regions.list.end(); ++it) {
         if (address < it->base || address >= it->base + it->size) continue;
-        regions.usage.liveBytes -= rounded;
         if (--it->live == 0) {
             munmap(it->base, it->size);
-            regions.usage.mappedBytes -= it->size;
             regions.list.erase(it);
         } else {
             it->Release(static_cast<std::size_t>(address - it->base), rounded);
         }
         return;
     }
-}
-
-BulkUsage CurrentBulkUsage() {
-    Regions& regions = TheRegions();
-    std::lock_guard lock(regions.mutex);
-    return regions.usage;
 }
 
 }  // namespace trenn
