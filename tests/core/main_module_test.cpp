@@ -401,6 +401,7 @@ TEST(CommandLineArguments, ParsedIntoWhatToDo) {
         {{"--watch=yes"}, A::kUsageError, std::nullopt, false, "unknown option --watch=yes"},
         {{"a.o", "b.o"}, A::kUsageError, std::nullopt, false, "more than one file: a.o and b.o"},
         {{"a.o", "--", "b.o"}, A::kUsageError, std::nullopt, false, "more than one file: a.o and b.o"},
+        {{"--", "a.o", "--"}, A::kUsageError, std::nullopt, false, "more than one file: a.o and --"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

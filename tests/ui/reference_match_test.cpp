@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <utility>
 #include <random>
 #include <string>
@@ -228,6 +229,71 @@ TEST(ReferenceMatch, RedrawAfterTheModelChanges) {
     scene.parts.push_back(RandomPart(random));
     scene.checked.push_back(true);
     ExpectSamePicture(scene, "after the change");
+}
+
+// A part listed again (two list entries naming the same mesh block) is drawn where it comes
+// last: its dots and edges lie over the part listed between the two.
+TEST(ReferenceMatch, APartListedAgainLiesOverThePartsBetween) {
+    std::mt19937 random(31);
+    for (int model = 0; model < 20; ++model) {
+        Scene scene = RandomScene(random);
+        scene.parts.resize(2);
+        for (MeshPart& part : scene.parts) {
+            do {
+                part = RandomPart(random);
+            } while (part.vertices.size() < 40);
+        }
+        scene.parts.push_back(scene.parts[0]);  // the same views of the same bytes
+        scene.checked = {true, true, true};
+        ExpectSamePicture(scene, "model " + std::to_string(model));
+        if (HasFailure()) return;
+    }
+}
+
+// Parts whose kept work does not all fit the renderer's budget: each redraw keeps what fits,
+// never drops work it has handed out for the picture it is drawing, holds no more than the
+// budget, and draws the reference picture, redraw after redraw as the ticks change.
+TEST(ReferenceMatch, KeptWorkWithinATightBudget) {
+    std::mt19937 random(5);
+    Scene scene;
+    for (int p = 0; p < 3; ++p) {
+        std::vector<MeshVertex> records(500);
+        for (MeshVertex& v : records) {
+            v.x = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+            v.y = std::uniform_real_distribution<float>(-0.8f, 0.8f)(random);
+        }
+        std::vector<std::int16_t> strip(8000);
+        for (std::int16_t& entry : strip) entry = static_cast<std::int16_t>(random() % 500);
+        MeshPart part;
+        part.vertices = VertexList(records);
+        part.indices = IndexList(static_cast<std::int32_t>(strip.size()), strip);
+        scene.parts.push_back(std::move(part));
+    }
+    scene.mapping = ViewMapping::FromScale(-1.2f, 1.05f, 1.2f, -1.05f, kReferenceWidth, kReferenceHeight);
+    const std::vector<std::vector<bool>> redraws = {
+        {true, true, false}, {true, true, true}, {false, true, true}, {true, false, true}, {true, true, true}};
+    std::map<std::vector<bool>, QImage> references;
+    for (const std::vector<bool>& ticks : redraws) {
+        references[ticks] = RenderReference(scene.parts, ticks, scene.yaw, scene.pitch, scene.mapping);
+    }
+    for (const int threads : {1, 2}) {
+        // Only twice what the model takes: the edge lists of all three do not fit together.
+        WireframeRenderer renderer(threads, 0);
+        for (const std::vector<bool>& ticks : redraws) {
+            WireframeScene wireframe;
+            wireframe.parts = &scene.parts;
+            wireframe.checked = ticks;
+            wireframe.mapping = scene.mapping;
+            QImage image(kReferenceWidth, kReferenceHeight, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            const RasterTarget target{reinterpret_cast<std::uint32_t*>(image.bits()), image.width(),
+                                      image.height(), image.bytesPerLine() / 4};
+            ASSERT_TRUE(renderer.Render(wireframe, target));
+            EXPECT_LE(renderer.HeldBytes(), renderer.Budget());
+            ASSERT_EQ(CountDifferingPixels(image, references[ticks]), 0)
+                << threads << " thread(s), ticks " << ticks[0] << ticks[1] << ticks[2];
+        }
+    }
 }
 
 }  // namespace
