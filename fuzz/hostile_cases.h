@@ -536,7 +536,7 @@ inline std::vector<HostileCase> SharedArrayCases() {
         {"shared", "64-overlapping-vertex-views", E::kOk, OverlappingVertexViews(64, 200), 64},
         // Distinct views ask for work of their own: within what the file's size allows, and
         // past it.
-        {"shared", "100-views-into-the-tail", E::kOk, VertexViewsIntoTheTail(100), 100},
+        {"shared", "30-views-into-the-tail", E::kOk, VertexViewsIntoTheTail(30), 30},
         {"shared", "200-views-into-the-tail", E::kCorrupt, VertexViewsIntoTheTail(200)},
     };
 }

@@ -314,7 +314,7 @@ void ReadParts(const BinaryFile& scratch, std::uint64_t dataEnd, std::size_t fir
 // once, or shared whole as real files share them, ask for well under a vertex or a triangle
 // per byte of data.
 constexpr std::uint64_t kWorkPerDataByte = 1;
-constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 22;
+constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 
 void RequireBoundedWork(const std::vector<MeshPart>& parts, std::uint64_t dataBytes) {
     std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,

@@ -106,7 +106,7 @@ TEST(FailureDetail, EachFailureSaysWhy) {
          Exit::kCorrupt, "part 1, vertex 1: coordinate is infinite"},
         {"views that ask for more work than the data allows", bytes(hostile::VertexViewsIntoTheTail(200)),
          Exit::kCorrupt,
-         "the parts ask for 6554000 vertices and strip triangles to be drawn, more than the 4205816 "
+         "the parts ask for 6554000 vertices and strip triangles to be drawn, more than the 1060088 "
          "allowed for 11512 bytes of data"},
         // A 64-bit object read with the 32-bit layout fails wherever it happens to: the detail
         // says why rather than where.

@@ -5,8 +5,10 @@ usage: inspect_test.py --inspect PATH --samples DIR [--no-render] [unittest argu
 (--no-render: a build without Qt, which has no --render)
 """
 
+import array
 import json
 import os
+import random
 import shutil
 import signal
 import struct
@@ -20,6 +22,7 @@ import zlib
 INSPECT = None
 SAMPLES = None
 RENDER = True
+SANITIZED = False
 
 PICTURE_W, PICTURE_H = 5985.0, 5250.0  # picShow's outer size in twips
 
@@ -56,6 +59,26 @@ def elf_object(progbits, symbols):
     header = b"\x7fELF" + bytes([1, 1, 1]) + b"\0" * 9
     header += struct.pack("<HHIIIIIHHHHHH", 1, 3, 1, 0, 0, shoff, 0, 52, 0, 0, 40, 4, 0)
     return header + body + sections
+
+
+def packed_model(parts):
+    """An object with one part per (coordinates, index bytes): coordinates as packed x, y, z
+    singles, made into 40-byte records; indices as packed 16-bit entries."""
+    data = bytearray(b"\x11" * 8)
+    symbols = []
+    for coordinates, indices in parts:
+        block_at = len(data)
+        symbols.append(("__geoprimdatabuffer_%d" % len(symbols), block_at, 1))
+        data += b"\0" * 56
+        vertex_at = len(data)
+        count = len(coordinates) // 12
+        for v in range(count):
+            data += coordinates[12 * v:12 * v + 12] + bytes(28)
+        index_at = len(data)
+        data += indices
+        struct.pack_into("<IIii", data, block_at, 0xFFFFFFFF, 0xFFFFFFFF, vertex_at, count)
+        struct.pack_into("<ii", data, block_at + 48, index_at, len(indices) // 2)
+    return elf_object(bytes(data), symbols)
 
 
 def mesh_data(parts, lead=8):
@@ -453,6 +476,35 @@ class Render(InspectCase):
         self.assertEqual(set(png_pixels(self.path("far.png"))), {(255, 255, 255)})
         self.assertGreater(len(set(png_pixels(self.path("near.png")))), 1)
 
+    def test_large_strips_stay_within_memory_and_time(self):
+        # Strips far longer than their vertex arrays, of long lines across the whole picture:
+        # kept edge lists would take four times the file. The picture takes at most
+        # 64 MiB + 4 x the file's size, and under a second.
+        rng = random.Random(3)
+        vertices = struct.pack("<%df" % (3 * 32768), *(rng.uniform(-1, 1) for _ in range(3 * 32768)))
+        strip = array.array("h", (rng.randrange(32768) for _ in range(1000000))).tobytes()
+        half = len(strip) // 2
+        cases = [
+            ("one part, 1M random entries", [(vertices, strip)]),
+            ("two parts, half of them each over the same vertices",
+             [(vertices, strip[:half]), (vertices, strip[half:])]),
+        ]
+        for name, parts in cases:
+            with self.subTest(shape=name):
+                path = self.write("big.o", packed_model(parts))
+                size = os.path.getsize(path)
+                start = time.monotonic()
+                child = subprocess.Popen([INSPECT, "--render", self.path("big.png"), path],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=self.env)
+                _, status, usage = os.wait4(child.pid, 0)
+                took = time.monotonic() - start
+                self.assertEqual(os.waitstatus_to_exitcode(status), 0, child.stderr.read())
+                peak_mib = usage.ru_maxrss / 1024.0
+                print("[ measured ] %s: %.1f MB file, %.2f s, peak %.1f MiB" % (name, size / 1e6, took, peak_mib))
+                if not SANITIZED:
+                    self.assertLess(peak_mib, 64 + 4 * size / 2**20)
+                    self.assertLess(took, 1.0)
+
     def test_termination_signals_remove_the_scratch_file(self):
         # The picture goes to a pipe nobody reads: the program waits there, its scratch file
         # made, until a signal ends it.
@@ -476,11 +528,14 @@ class Render(InspectCase):
 
 
 def main():
-    global INSPECT, SAMPLES, RENDER
+    global INSPECT, SAMPLES, RENDER, SANITIZED
     args = sys.argv[1:]
     if "--no-render" in args:
         RENDER = False
         args.remove("--no-render")
+    if "--sanitized" in args:
+        SANITIZED = True
+        args.remove("--sanitized")
     INSPECT = os.path.abspath(args[args.index("--inspect") + 1])
     SAMPLES = os.path.abspath(args[args.index("--samples") + 1])
     rest = [a for i, a in enumerate(args)

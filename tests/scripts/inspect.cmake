@@ -6,6 +6,11 @@ if(TRENN_PYTHON3)
   if(NOT TRENN_WITH_QT)
     set(_render_flag --no-render)
   endif()
+  # Under the sanitizers every allocation is padded and everything is slower: no time or
+  # memory bounds.
+  if(TRENN_SANITIZE)
+    list(APPEND _render_flag --sanitized)
+  endif()
   foreach(_group Samples HandMade Failures Usage Render)
     add_test(NAME inspect.${_group}
       COMMAND ${TRENN_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/inspect/inspect_test.py
