@@ -194,5 +194,6 @@ wait_picture() {
     return 1
 }
 has_blue() { [ "$(count "$1" '#0000FF')" -gt 0 ]; }
+has_black() { [ "$(count "$1" '#000000')" -gt 0 ]; }
 differs_from() { [ "$(differing "$1" "$2")" != 0 ]; }
 same_as() { [ "$(differing "$1" "$2")" = 0 ]; }

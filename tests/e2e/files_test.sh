@@ -148,6 +148,42 @@ else
     fail "no Trenn window for trenn --watch shape.o"
 fi
 
+# ---- memory --------------------------------------------------------------------------------
+
+# With a large part shown and loaded again, trenn holds at most 64 MiB + 4 x the file's size
+# more than it does showing a tiny model.
+peak_kib() { awk '/^VmHWM:/ { print $2 }' "/proc/$trenn_pid/status"; }
+make_model "$work/model/large.o" large
+trenn_args=(shape.o)
+start_trenn "$work/model"
+if open_window; then
+    tick_first_part
+    wait_picture "$work/small.png" has_blue || fail "nothing drawn for the small model"
+    baseline=$(peak_kib)
+    stop_trenn
+    trenn_args=(large.o)
+    start_trenn "$work/model"
+    if open_window; then
+        tick_first_part
+        # A million long edges cover the dots: the picture is all but black.
+        wait_picture "$work/large.png" has_black || fail "nothing drawn for the large model"
+        xdotool key F5
+        sleep 1
+        wait_picture "$work/large2.png" has_black || fail "nothing drawn after F5"
+        peak=$(peak_kib)
+        size_kib=$(($(stat -c %s "$work/model/large.o") / 1024))
+        allowed=$((64 * 1024 + 4 * size_kib))
+        [ $((peak - baseline)) -le "$allowed" ] &&
+            pass "the large model shown and loaded again: $((peak - baseline)) KiB beyond a tiny model's, at most $allowed" ||
+            fail "the large model shown and loaded again took $((peak - baseline)) KiB beyond a tiny model's, more than $allowed"
+        stop_trenn
+    else
+        fail "no Trenn window for trenn large.o"
+    fi
+else
+    fail "no Trenn window for the memory baseline"
+fi
+
 # ---- signals -------------------------------------------------------------------------------
 
 # Whatever signal ends trenn, it tidies up first and then dies of that signal.
