@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
+#include "model/strip.h"
 #include "elfgen/elf_builder.h"
 
 namespace trenn::bench {
@@ -91,10 +92,7 @@ inline std::vector<MeshPart> ToMeshParts(const std::vector<std::pair<std::string
 inline std::int64_t CountTriangles(const std::vector<MeshPart>& parts) {
     std::int64_t total = 0;
     for (const MeshPart& part : parts) {
-        for (std::int64_t k = 0; k + 2 < part.indices.Count(); ++k) {
-            const auto a = part.indices.At(k), b = part.indices.At(k + 1), c = part.indices.At(k + 2);
-            total += a != b && b != c && a != c;
-        }
+        ForEachTriangle(part, [&](std::int64_t, std::int32_t, std::int32_t, std::int32_t) { ++total; });
     }
     return total;
 }

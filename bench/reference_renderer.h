@@ -11,10 +11,10 @@
 #include <optional>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "app/picture_geometry.h"
 #include "qt/paint_primitives.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/view_mapping.h"
 
 namespace trenn {
@@ -53,10 +53,10 @@ inline void DrawReference(QImage& image, const std::vector<MeshPart>& parts,
             }
         }
         const std::int64_t vertexCount = static_cast<std::int64_t>(part.vertices.size());
-        for (std::int64_t k = 0; k + 2 < part.indices.Count(); ++k) {
-            const std::int16_t a = part.indices.At(k);
-            const std::int16_t b = part.indices.At(k + 1);
-            const std::int16_t c = part.indices.At(k + 2);
+        for (std::int64_t k = 0; k + 2 < static_cast<std::int64_t>(part.indices.size()); ++k) {
+            const std::int16_t a = part.indices[static_cast<std::size_t>(k)];
+            const std::int16_t b = part.indices[static_cast<std::size_t>(k + 1)];
+            const std::int16_t c = part.indices[static_cast<std::size_t>(k + 2)];
             if (a == b || b == c || a == c) continue;
             if (a < 0 || b < 0 || c < 0 || a >= vertexCount || b >= vertexCount || c >= vertexCount) {
                 continue;

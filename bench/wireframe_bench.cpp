@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "app/model_assembly.h"
 #include "app/picture_geometry.h"
 #include "bench_models.h"
@@ -37,7 +37,8 @@
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
+#include "render/view_keys.h"
 
 extern char** environ;
 

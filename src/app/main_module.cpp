@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "app/model_assembly.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "elf/elf_data.h"
+#include "model/part_identity.h"
+#include "model/strip.h"
 #include "runtime/checked.h"
 #include "runtime/load_failure.h"
 #include "runtime/scratch_file.h"
@@ -317,20 +319,13 @@ constexpr std::uint64_t kWorkPerDataByte = 1;
 constexpr std::uint64_t kWorkAllowance = std::uint64_t{1} << 20;
 
 void RequireBoundedWork(const std::vector<MeshPart>& parts, std::uint64_t dataBytes) {
-    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,
-                        std::int32_t>>
-        drawn;
+    std::set<PartIdentity> drawn;
     std::uint64_t work = 0;
     for (const MeshPart& part : parts) {
         const VertexList& v = part.vertices;
         const IndexList& x = part.indices;
-        if (!drawn.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
-                 .second) {
-            continue;
-        }
-        // Past the stored entries every entry is 0, and every triple degenerate.
-        work += v.size() + static_cast<std::uint64_t>(std::max<std::int64_t>(
-                               0, std::min<std::int64_t>(x.Count() - 2, static_cast<std::int64_t>(x.StoredCount()))));
+        if (!drawn.insert(PartIdentity::Of(part)).second) continue;
+        work += v.size() + static_cast<std::uint64_t>(WalkedTriangles(x));
     }
     const std::uint64_t limit = kWorkPerDataByte * dataBytes + kWorkAllowance;
     if (work > limit) {

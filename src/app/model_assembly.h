@@ -3,14 +3,18 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "app/viewer_window.h"
 #include "runtime/binary_file.h"
 
 namespace trenn {
 
 class ScratchFile;
+
+// mdlMain's model: entry k belongs to list position k. Never empty once loading has begun.
+extern std::vector<MeshPart> g_parts;
 
 inline constexpr const char* kPartPrefix = "__geoprimdatabuffer";
 inline constexpr std::int32_t kMaxVerticesPerPart = 32768;

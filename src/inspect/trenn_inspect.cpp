@@ -20,14 +20,17 @@
 
 #include "app/headless_window.h"
 #include "app/main_module.h"
-#include "app/model.h"
+#include "app/model_assembly.h"
+#include "model/extent.h"
+#include "model/mesh.h"
 #include "elf/elf_data.h"
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
+#include "render/view_keys.h"
 #include "runtime/termination_guard.h"
 #include "runtime/text.h"
 #include "render/picture_view.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/view_mapping.h"
 #include "render/wireframe.h"
 
@@ -280,7 +283,7 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
         json.Key("vertices");
         json.Integer(static_cast<std::int64_t>(part.vertices.size()));
         json.Key("indices");
-        json.Integer(part.indices.Count());
+        json.Integer(static_cast<std::int64_t>(part.indices.size()));
         if (full) {
             json.Key("vertex_data");
             json.BeginArray();
@@ -296,10 +299,10 @@ void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
             json.Key("index_data");
             json.BeginArray();
             const auto stored = static_cast<std::int64_t>(part.indices.StoredCount());
-            for (std::int64_t p = 0; p < stored; ++p) json.Integer(part.indices.At(p));
+            for (std::int64_t p = 0; p < stored; ++p) json.Integer(part.indices[static_cast<std::size_t>(p)]);
             json.EndArray();
             json.Key("index_zero_tail");
-            json.Integer(part.indices.Count() - stored);
+            json.Integer(static_cast<std::int64_t>(part.indices.size()) - stored);
         }
         json.EndObject();
     }

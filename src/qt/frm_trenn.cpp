@@ -1,3 +1,5 @@
+#include "app/model_assembly.h"
+#include "model/extent.h"
 #include "qt/frm_trenn.h"
 
 #include <QCheckBox>
@@ -13,17 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "app/model.h"
-#include "app/part_summary.h"
+#include "model/mesh.h"
+#include "model/part_summary.h"
 #include "app/part_ticks.h"
 #include "app/picture_geometry.h"
 #include "elf/elf_data.h"
+#include "render/view_keys.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
 #include "qt/app_icon.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/wireframe.h"
 
 namespace trenn {

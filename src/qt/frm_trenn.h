@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/headless_window.h"
-#include "app/model.h"
+#include "model/mesh.h"
 #include "app/viewer_window.h"
 #include "render/picture_view.h"
 #include "runtime/bool16.h"

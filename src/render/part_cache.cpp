@@ -13,32 +13,22 @@ namespace {
 // the last c-a drawn from c, as it is where row strips meet. On meshes as exporters write them
 // this leaves no segment twice; a segment that does come twice gives the same pixels. The list
 // is written straight into its place, reserved at its largest, so that nothing else is held.
-void CollectEdges(const IndexList& indices, std::size_t vertexCount, RepeatedEdges& repeated,
-                  PartEdges& edges) {
-    const std::int64_t triangles = WalkedTriangles(indices);
+void CollectEdges(const MeshPart& part, RepeatedEdges& repeated, PartEdges& edges) {
     std::vector<std::uint32_t>& pairs = edges.pairs;
     pairs.clear();
-    pairs.reserve(static_cast<std::size_t>(2 * triangles + 1));
-    repeated.Reserve(vertexCount);
+    pairs.reserve(static_cast<std::size_t>(2 * WalkedTriangles(part.indices) + 1));
+    repeated.Reserve(part.vertices.size());
     repeated.StartPart();
     const auto pair = [](std::int32_t from, std::int32_t to) {
         return static_cast<std::uint32_t>(to) << 16 | static_cast<std::uint32_t>(from);
     };
-    const auto inPart = [&](std::int32_t index) { return static_cast<std::uint32_t>(index) < vertexCount; };
-    bool previousDrawn = false;
-    std::int32_t a = indices.At(0), b = indices.At(1);
-    for (std::int64_t k = 0; k < triangles; ++k) {
-        const std::int32_t c = indices.At(k + 2);
-        const bool drawn = inPart(a) && inPart(b) && inPart(c) && a != b && b != c && a != c;
-        if (drawn) {
-            if (!previousDrawn) pairs.push_back(pair(a, b));
-            pairs.push_back(pair(b, c));
-            if (!repeated.Repeated(c, a)) pairs.push_back(pair(c, a));
-        }
-        previousDrawn = drawn;
-        a = b;
-        b = c;
-    }
+    std::int64_t previous = -2;
+    ForEachTriangle(part, [&](std::int64_t k, std::int32_t a, std::int32_t b, std::int32_t c) {
+        if (k != previous + 1) pairs.push_back(pair(a, b));
+        pairs.push_back(pair(b, c));
+        if (!repeated.Repeated(c, a)) pairs.push_back(pair(c, a));
+        previous = k;
+    });
     // Strips with many skipped triangles keep far less than the room reserved for them.
     if (pairs.size() < pairs.capacity() / 4 * 3) pairs.shrink_to_fit();
 }
@@ -51,26 +41,6 @@ std::size_t EdgeListBound(std::int64_t triangles) {
 std::size_t EdgeListPeak(std::int64_t triangles) { return 2 * EdgeListBound(triangles); }
 
 }  // namespace
-
-// Coordinates of records [first, first + n) of a list, into three arrays; records past what
-// the list stores are zeros.
-void GatherCoordinates(const VertexList& vertices, std::size_t first, std::size_t n, float* xs,
-                       float* ys, float* zs) {
-    const unsigned char* const data = vertices.StoredData();
-    const std::size_t stored = vertices.StoredBytes();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t at = (first + i) * sizeof(MeshVertex);
-        float xyz[3] = {0.0f, 0.0f, 0.0f};
-        if (at + sizeof xyz <= stored) [[likely]] {
-            std::memcpy(xyz, data + at, sizeof xyz);
-        } else if (at < stored) {
-            std::memcpy(xyz, data + at, stored - at);
-        }
-        xs[i] = xyz[0];
-        ys[i] = xyz[1];
-        zs[i] = xyz[2];
-    }
-}
 
 std::size_t PartCache::BudgetFor(const std::vector<MeshPart>& model, std::size_t allowance) {
     std::unordered_set<const SharedBytes*> storages;
@@ -151,7 +121,7 @@ void PartCache::Fill(RepeatedEdges& repeated) {
         try {
             if (task.positions) task.positions->work.Collect(task.part->vertices);
             if (task.edges) {
-                CollectEdges(task.part->indices, task.part->vertices.size(), repeated, task.edges->work);
+                CollectEdges(*task.part, repeated, task.edges->work);
             }
         } catch (const std::bad_alloc&) {
             outOfMemory_.store(true, std::memory_order_relaxed);

@@ -13,14 +13,12 @@
 #include <memory>
 #include <vector>
 
-#include "app/model.h"
+#include "model/extent.h"
+#include "model/mesh.h"
+#include "model/part_identity.h"
+#include "model/strip.h"
 
 namespace trenn {
-
-// Coordinates of records [first, first + n) of a list, into three arrays; records past what
-// the list stores are zeros.
-void GatherCoordinates(const VertexList& vertices, std::size_t first, std::size_t n, float* xs,
-                       float* ys, float* zs);
 
 // A part's coordinates, x of every vertex, then y, then z: what turning reads, without the
 // rest of the 40-byte records, which would stream through the caches on every redraw.
@@ -38,13 +36,6 @@ struct PartPositions {
     const float* Y() const { return coordinates.data() + count; }
     const float* Z() const { return coordinates.data() + 2 * count; }
 };
-
-// Triangles of the walk that can be drawn: past the stored entries every entry is 0, so every
-// later triple is degenerate.
-inline std::int64_t WalkedTriangles(const IndexList& indices) {
-    return std::max<std::int64_t>(
-        0, std::min<std::int64_t>(indices.Count() - 2, static_cast<std::int64_t>(indices.StoredCount())));
-}
 
 // Row strips draw every row edge twice, once from each strip beside it, as the same directed
 // segment c-a. A table of the last c-a edge drawn from each vertex catches those repeats.
@@ -121,24 +112,16 @@ public:
     std::size_t Budget() const { return budget_; }
 
 private:
-    struct VertexKey {
-        const unsigned char* first;
-        std::size_t stored;
-        std::size_t count;
-        auto operator<=>(const VertexKey&) const = default;
-    };
+    // Positions are worked out from a vertex array; an edge list from an index list, which
+    // triples of it are drawn depending on how many vertices the part has.
+    using VertexKey = ArrayView;
     struct EdgeKey {
-        const unsigned char* first;
-        std::size_t stored;
-        std::int32_t count;
-        std::size_t vertices;  // a triple is drawn only when it names vertices of the part
+        ArrayView indices;
+        std::size_t vertices;
         auto operator<=>(const EdgeKey&) const = default;
     };
-    static VertexKey KeyOf(const VertexList& v) { return {v.StoredData(), v.StoredBytes(), v.size()}; }
-    static EdgeKey KeyOf(const MeshPart& part) {
-        return {part.indices.StoredData(), part.indices.StoredBytes(), part.indices.Count(),
-                part.vertices.size()};
-    }
+    static VertexKey KeyOf(const VertexList& v) { return ArrayView::Of(v); }
+    static EdgeKey KeyOf(const MeshPart& part) { return {ArrayView::Of(part.indices), part.vertices.size()}; }
     template <typename Work>
     struct Entry {
         std::shared_ptr<const SharedBytes> pin;

@@ -77,7 +77,7 @@ void DrawStrip(const MeshPart& part, std::int64_t first, std::int64_t last,
     const auto vertexCount = static_cast<std::uint32_t>(part.vertices.size());
     const RasterPackedPoint* const packed = v.packed.data();
     const auto usable = [&](std::int64_t p) {
-        const std::int32_t index = indices.At(p);
+        const std::int32_t index = indices[static_cast<std::size_t>(p)];
         const bool inPart = static_cast<std::uint32_t>(index) < vertexCount;
         return inPart && !IsFaulted(packed[inPart ? index : 0]) ? index : -1;
     };

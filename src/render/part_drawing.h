@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "render/part_cache.h"
 #include "render/raster.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/turn.h"
 #include "render/view_mapping.h"
 #include "render/wireframe.h"

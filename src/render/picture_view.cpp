@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <set>
-#include <tuple>
 
-#include "render/part_cache.h"
 
 namespace trenn {
 
@@ -99,37 +96,6 @@ ViewMapping PictureView::Mapping(int width, int height) const {
     m.offsetX = width / 2.0 - (m.scaleX == 0.0 ? 0.0 : centreX_ * m.scaleX);
     m.offsetY = height / 2.0 - (m.scaleY == 0.0 ? 0.0 : centreY_ * m.scaleY);
     return m;
-}
-
-bool TurnedBox(const std::vector<MeshPart>& parts, const std::vector<bool>& checked, float yaw,
-               float pitch, std::array<double, 4>& box) {
-    const RotationCoefficients turn = RotationCoefficients::For(yaw, pitch);
-    double minX = std::numeric_limits<double>::infinity(), minY = minX;
-    double maxX = -minX, maxY = -minX;
-    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t>> seen;
-    constexpr std::size_t kBlock = 256;
-    float xs[kBlock], ys[kBlock], zs[kBlock];
-    for (std::size_t k = 0; k < std::min(parts.size(), checked.size()); ++k) {
-        const VertexList& vertices = parts[k].vertices;
-        if (!checked[k] || !seen.emplace(vertices.StoredData(), vertices.StoredBytes(), vertices.size()).second) {
-            continue;
-        }
-        for (std::size_t first = 0; first < vertices.size(); first += kBlock) {
-            const std::size_t n = std::min(kBlock, vertices.size() - first);
-            GatherCoordinates(vertices, first, n, xs, ys, zs);
-            for (std::size_t i = 0; i < n; ++i) {
-                float x = 0, y = 0, z = 0;
-                if (!TurnVertex(xs[i], ys[i], zs[i], turn, x, y, z)) continue;
-                minX = std::min(minX, static_cast<double>(x));
-                maxX = std::max(maxX, static_cast<double>(x));
-                minY = std::min(minY, static_cast<double>(y));
-                maxY = std::max(maxY, static_cast<double>(y));
-            }
-        }
-    }
-    if (!(minX <= maxX)) return false;
-    box = {minX, minY, maxX, maxY};
-    return true;
 }
 
 }  // namespace trenn

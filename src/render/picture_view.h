@@ -1,10 +1,7 @@
 #pragma once
 
 #include <array>
-#include <vector>
 
-#include "app/model.h"
-#include "render/rotation.h"
 #include "render/view_mapping.h"
 
 namespace trenn {
@@ -66,10 +63,5 @@ private:
     double centreX_ = 0.0;
     double centreY_ = 0.0;
 };
-
-// The box that the checked parts, turned by the view angles, take in model coordinates of the
-// picture (x across, y up); false when no vertex turns without a fault.
-bool TurnedBox(const std::vector<MeshPart>& parts, const std::vector<bool>& checked, float yaw,
-               float pitch, std::array<double, 4>& box);
 
 }  // namespace trenn

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/view_mapping.h"
 
 namespace trenn {

@@ -10,10 +10,11 @@
 #include <thread>
 #include <tuple>
 
+#include "model/part_identity.h"
 #include "render/draw_threads.h"
 #include "render/part_cache.h"
 #include "render/part_drawing.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/turn.h"
 
 namespace trenn {
@@ -124,18 +125,9 @@ std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const Wirefram
     const std::vector<MeshPart>& parts = *scene.parts;
     const std::size_t listed = std::min(scene.checked.size(), parts.size());
     std::vector<const MeshPart*> shown;
-    std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,
-                        std::int32_t>>
-        seen;
+    std::set<PartIdentity> seen;
     for (std::size_t i = listed; i-- > 0;) {
-        if (!scene.checked[i]) continue;
-        const MeshPart& part = parts[i];
-        const VertexList& v = part.vertices;
-        const IndexList& x = part.indices;
-        if (seen.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
-                .second) {
-            shown.push_back(&part);
-        }
+        if (scene.checked[i] && seen.insert(PartIdentity::Of(parts[i])).second) shown.push_back(&parts[i]);
     }
     std::reverse(shown.begin(), shown.end());
     return shown;
@@ -164,7 +156,7 @@ void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
     std::int64_t triangles = 0;
     std::size_t largest = 0;
     for (const MeshPart* part : shown) {
-        triangles += std::max<std::int64_t>(0, part->indices.Count() - 2);
+        triangles += std::max<std::int64_t>(0, static_cast<std::int64_t>(part->indices.size()) - 2);
         largest = std::max(largest, part->vertices.size());
     }
 

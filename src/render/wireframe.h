@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 #include "render/raster.h"
 #include "render/view_mapping.h"
 

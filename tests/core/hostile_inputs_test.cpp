@@ -380,7 +380,7 @@ TEST(HostileMarkerSearch, SharedSearchesFindWhatOwnSearchesFind) {
         g_parts.assign(1, MeshPart{});
         try {
             ReadMeshBlock(scratch, 0);
-            found.emplace_back(value, g_parts[0].vertices.at(0).x);
+            found.emplace_back(value, g_parts[0].vertices[0].x);
         } catch (const LoadFailure&) {
             ++failed;
         }
@@ -408,7 +408,7 @@ TEST(HostileMarkerSearch, SharedSearchesFindWhatOwnSearchesFind) {
         ASSERT_EQ(g_parts.size(), order.size());
         int wrong = 0;
         for (std::size_t k = 0; k < order.size(); ++k) {
-            if (g_parts[k].vertices.at(0).x != order[k].second && ++wrong <= 5) {
+            if (g_parts[k].vertices[0].x != order[k].second && ++wrong <= 5) {
                 ADD_FAILURE() << "value " << order[k].first << ": block " << g_parts[k].vertices[0].x
                               << ", on its own block " << order[k].second;
             }

@@ -151,10 +151,10 @@ TEST_F(HostileScratch, TwoStartsInTheSameInstant) {
     const std::string torus = files_.File("torus.o");
     elfgen::WriteFile(torus, elfgen::BuildModelObject(elfgen::MakeTorusParts(5, 12, 6, 2.0f, 0.5f)));
     // What each file shows when loaded alone: every part's vertex and index count.
-    using Shape = std::vector<std::pair<std::size_t, std::int32_t>>;
+    using Shape = std::vector<std::pair<std::size_t, std::size_t>>;
     const auto shapeOf = [] {
         Shape shape;
-        for (const MeshPart& part : g_parts) shape.emplace_back(part.vertices.size(), part.indices.Count());
+        for (const MeshPart& part : g_parts) shape.emplace_back(part.vertices.size(), part.indices.size());
         return shape;
     };
     struct Load {

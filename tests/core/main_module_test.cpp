@@ -9,7 +9,8 @@
 
 #include "app/command_line.h"
 #include "app/main_module.h"
-#include "app/model.h"
+#include "app/model_assembly.h"
+#include "model/mesh.h"
 #include "app/part_ticks.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"

@@ -135,7 +135,7 @@ TEST_F(ModelAssembly, MarkerSearchOnTheGridFromTheValue) {
         if (c.found) {
             EXPECT_EQ(Assemble(WriteScratch(bytes)), AssemblyOutcome::WindowShown);
             EXPECT_EQ(g_parts[0].vertices.size(), 3u);
-            EXPECT_EQ(g_parts[0].indices.Count(), 3);
+            EXPECT_EQ(g_parts[0].indices.size(), 3u);
         } else {
             EXPECT_THROW(Assemble(WriteScratch(bytes)), LoadFailure);
         }
@@ -202,9 +202,9 @@ TEST_F(ModelAssembly, ArraysCutByTheEndOfTheFileReadAsZeros) {
     EXPECT_EQ(part.vertices[1].x, 1.0f);
     EXPECT_EQ(part.vertices[2].x, 0.0f);
     EXPECT_EQ(part.vertices[3].z, 0.0f);
-    EXPECT_EQ(part.indices.Count(), 0x7FFFFFFF);
+    EXPECT_EQ(part.indices.size(), 0x7FFFFFFFu);
     EXPECT_EQ(part.indices.StoredCount(), 20u);  // 40 bytes of the file hold indices
-    EXPECT_EQ(part.indices.At(1'000'000'000), 0);
+    EXPECT_EQ(part.indices[1'000'000'000], 0);
     EXPECT_FLOAT_EQ(window_.scale[2], 9.0f);
 }
 

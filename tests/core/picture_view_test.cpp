@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/picture_geometry.h"
+#include "model/extent.h"
 #include "render/picture_view.h"
 #include "render/view_mapping.h"
 

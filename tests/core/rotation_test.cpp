@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "render/turn.h"
 
 using namespace trenn;

@@ -15,6 +15,18 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
+# The font library may run out of memory half-way through scanning the fonts and keep the
+# half-made list in its cache, which every program would then read: it gets a cache of its
+# own here.
+cat >"$work/fonts.conf" <<CONF
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">
+<fontconfig>
+  <cachedir>$work/fontcache</cachedir>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+</fontconfig>
+CONF
+export FONTCONFIG_FILE="$work/fonts.conf"
 
 for mib in 90 100 120 150 200 300; do
     mkdir -p "$work/temp"

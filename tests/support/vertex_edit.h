@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/model.h"
+#include "model/mesh.h"
 
 namespace trenn {
 

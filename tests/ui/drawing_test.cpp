@@ -13,12 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "app/model_assembly.h"
 #include "support/vertex_edit.h"
-#include "app/model.h"
+#include "model/mesh.h"
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 
 namespace trenn {
 namespace {
@@ -86,10 +87,10 @@ QImage Reference(const std::vector<MeshPart>& parts, const std::vector<bool>& ch
             return index >= 0 && static_cast<std::size_t>(index) < turned.size() &&
                    turned[static_cast<std::size_t>(index)].has_value();
         };
-        for (std::int64_t k = 0; k + 2 < part.indices.Count(); ++k) {
-            const std::int16_t a = part.indices.At(k);
-            const std::int16_t b = part.indices.At(k + 1);
-            const std::int16_t c = part.indices.At(k + 2);
+        for (std::int64_t k = 0; k + 2 < static_cast<std::int64_t>(part.indices.size()); ++k) {
+            const std::int16_t a = part.indices[static_cast<std::size_t>(k)];
+            const std::int16_t b = part.indices[static_cast<std::size_t>(k + 1)];
+            const std::int16_t c = part.indices[static_cast<std::size_t>(k + 2)];
             if (a == b || b == c || a == c || !usable(a) || !usable(b) || !usable(c)) continue;
             const MeshVertex& A = *turned[static_cast<std::size_t>(a)];
             const MeshVertex& B = *turned[static_cast<std::size_t>(b)];
@@ -363,7 +364,7 @@ TEST_F(Drawing, AnIndexOutsideThePartSkipsOnlyItsTriples) {
 TEST_F(Drawing, IndexEntriesPastTheEndOfTheFileAreZeros) {
     // 40 entries of which 3 were read: (0, 1, 2), (1, 2, 0), then triples of zeros.
     MeshPart part = Part(kQuad, {});
-    part.indices = IndexList(40, {0, 1, 2});
+    part.indices = IndexList(40, std::vector<std::int16_t>{0, 1, 2});
     Draw({part}, {0}, kPixelGrid);
     EXPECT_TRUE(EdgeNear(0, -60));
     EXPECT_FALSE(EdgeNear(0, 60));

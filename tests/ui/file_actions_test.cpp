@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "app/main_module.h"
-#include "app/model.h"
+#include "app/model_assembly.h"
+#include "model/mesh.h"
 #include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "elfgen/elf_builder.h"
@@ -26,7 +27,7 @@
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "support/temp_dir.h"
 #include "support/blank_picture.h"
 

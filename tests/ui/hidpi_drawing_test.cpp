@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/picture_geometry.h"
-#include "app/model.h"
+#include "model/mesh.h"
 #include "render/raster.h"
 #include "render/view_mapping.h"
 #include "render/wireframe.h"

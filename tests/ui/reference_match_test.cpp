@@ -19,8 +19,8 @@
 #include "support/vertex_edit.h"
 #include "../../bench/bench_models.h"
 #include "../../bench/reference_renderer.h"
-#include "app/model.h"
-#include "render/rotation.h"
+#include "model/mesh.h"
+#include "model/rotation.h"
 #include "render/wireframe.h"
 
 namespace trenn {

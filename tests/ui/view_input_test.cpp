@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "app/model.h"
+#include "app/model_assembly.h"
+#include "model/mesh.h"
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "render/rotation.h"
+#include "model/rotation.h"
 #include "support/blank_picture.h"
 
 namespace trenn {
@@ -42,7 +43,7 @@ MeshPart Triangle() {
     records[2].y = 1.2f;
     records[2].z = -1.0f;
     part.vertices = VertexList(records);
-    part.indices = IndexList(3, {0, 1, 2});
+    part.indices = IndexList(3, std::vector<std::int16_t>{0, 1, 2});
     return part;
 }
 

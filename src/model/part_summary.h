@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/model.h"
+#include "model/mesh.h"
 
 namespace trenn {
 

@@ -1,4 +1,6 @@
-#include "app/part_summary.h"
+#include "model/part_summary.h"
+
+#include "model/strip.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,20 +22,7 @@ PartSummary SummarizePart(const MeshPart& part) {
             }
         }
     }
-    const IndexList& indices = part.indices;
-    const auto count = static_cast<std::uint32_t>(part.vertices.size());
-    // Past the stored entries every entry is 0: every later triple is degenerate.
-    const std::int64_t walked = std::max<std::int64_t>(
-        0, std::min<std::int64_t>(indices.Count() - 2, static_cast<std::int64_t>(indices.StoredCount())));
-    std::int32_t a = indices.At(0), b = indices.At(1);
-    for (std::int64_t k = 0; k < walked; ++k) {
-        const std::int32_t c = indices.At(k + 2);
-        const bool inPart = static_cast<std::uint32_t>(a) < count && static_cast<std::uint32_t>(b) < count &&
-                            static_cast<std::uint32_t>(c) < count;
-        summary.triangles += inPart && a != b && b != c && a != c;
-        a = b;
-        b = c;
-    }
+    ForEachTriangle(part, [&](std::int64_t, std::int32_t, std::int32_t, std::int32_t) { ++summary.triangles; });
     return summary;
 }
 

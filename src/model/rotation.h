@@ -3,7 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "app/model.h"
+#include "model/mesh.h"
 
 namespace trenn {
 
@@ -13,29 +13,6 @@ inline constexpr double ROTATION_STEP = 0.08727777777777777;
 // Adds a step to an angle: the sum is formed in double precision and stored as a single.
 inline float StepAngle(float angle, double step) {
     return static_cast<float>(static_cast<double>(angle) + step);
-}
-
-// Windows key codes of the keys that turn the view.
-inline constexpr int kKeyHome = 36;
-inline constexpr int kKeyLeft = 37;
-inline constexpr int kKeyUp = 38;
-inline constexpr int kKeyRight = 39;
-inline constexpr int kKeyDown = 40;
-
-// What a key press in the picture area does to the view angles: arrows step, Home resets,
-// any other key leaves them.
-inline void ApplyViewKey(int keyCode, float& yaw, float& pitch) {
-    switch (keyCode) {
-    case kKeyRight: yaw = StepAngle(yaw, -ROTATION_STEP); break;
-    case kKeyLeft: yaw = StepAngle(yaw, ROTATION_STEP); break;
-    case kKeyUp: pitch = StepAngle(pitch, ROTATION_STEP); break;
-    case kKeyDown: pitch = StepAngle(pitch, -ROTATION_STEP); break;
-    case kKeyHome:
-        pitch = 0.0f;
-        yaw = 0.0f;
-        break;
-    default: break;
-    }
 }
 
 // A floating-point fault while turning a vertex (an overflow, or an invalid operation).
