@@ -479,7 +479,7 @@ class Render(InspectCase):
     def test_large_strips_stay_within_memory_and_time(self):
         # Strips far longer than their vertex arrays, of long lines across the whole picture:
         # kept edge lists would take four times the file. The picture takes at most
-        # 64 MiB + 4 x the file's size, and under a second.
+        # 64 MiB + 4 x the file's size, and at most 2 s (about a third of that on an idle machine).
         rng = random.Random(3)
         vertices = struct.pack("<%df" % (3 * 32768), *(rng.uniform(-1, 1) for _ in range(3 * 32768)))
         strip = array.array("h", (rng.randrange(32768) for _ in range(600000))).tobytes()
@@ -503,7 +503,7 @@ class Render(InspectCase):
                 print("[ measured ] %s: %.1f MB file, %.2f s, peak %.1f MiB" % (name, size / 1e6, took, peak_mib))
                 if not SANITIZED:
                     self.assertLess(peak_mib, 64 + 4 * size / 2**20)
-                    self.assertLess(took, 1.0)
+                    self.assertLess(took, 2.0)
 
     def test_termination_signals_remove_the_scratch_file(self):
         # The picture goes to a pipe nobody reads: the program waits there, its scratch file
