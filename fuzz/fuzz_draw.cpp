@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Loads that fail draw nothing; the fuzzer should not spend its time on them here.
     if (run.outcome != trenn::StartupOutcome::WindowShown) return -1;
     for (const trenn::fuzz::ViewAngles& angles : Angles()) {
-        Require(trenn::fuzz::DrawChecked(run.platform.window, angles.yaw, angles.pitch).problems, run);
+        Require(trenn::fuzz::DrawChecked(run.loader->Model(), angles.yaw, angles.pitch).problems, run);
     }
     return 0;
 }

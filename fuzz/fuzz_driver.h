@@ -32,19 +32,19 @@
 #include "app/main_module.h"
 #include "model/mesh.h"
 #include "app/model_assembly.h"
-#include "dialog/common_dialog.h"
 #include "elf/elf_data.h"
 #include "render/raster.h"
 #include "model/rotation.h"
 #include "render/view_keys.h"
 #include "render/view_mapping.h"
+#include "render/colours.h"
 #include "render/wireframe.h"
 
 namespace trenn::fuzz {
 
 inline constexpr int kPictureWidth = picture::kInnerWidth;
 inline constexpr int kPictureHeight = picture::kInnerHeight;
-inline constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kBackground = kBackgroundColour;
 
 using trenn::HeadlessWindow;
 
@@ -80,22 +80,6 @@ public:
     }
 };
 
-class PickFileDialog : public OpenFileDialogPlatform {
-public:
-    explicit PickFileDialog(std::string path) : path_(std::move(path)) {}
-    std::int32_t GetOpenFileNameA(OpenFileName& request) override {
-        const auto room = static_cast<std::size_t>(request.nMaxFile);
-        if (path_.size() >= room) return 0;
-        request.lpstrFile = path_ + std::string(room - path_.size(), '\0');
-        request.lpstrFileTitle = std::string(260, '\0');
-        return 1;
-    }
-    std::int32_t CommDlgExtendedError() override { return 0; }
-
-private:
-    std::string path_;
-};
-
 // One program start. The loader keeps the scratch file of the model shown until the run goes,
 // as the program keeps it while its window is open.
 struct LoadRun {
@@ -110,18 +94,15 @@ struct LoadRun {
     std::unique_ptr<ObjectLoader> loader;
 };
 
-// One program start: fresh module state, the dialog picks `objectPath`, scratch in `tempDir`.
+// One program start: fresh module state, `objectPath` loaded as if chosen, scratch in `tempDir`.
 inline void RunMain(LoadRun& run) {
     g_errorText.clear();
     g_symbols.reset();
     g_loadFailureDetail.clear();
     g_parts.clear();
     run.loader.reset();
-    PickFileDialog dialog(run.objectPath);
-    SetOpenFileDialogPlatform(&dialog);
     run.loader = std::make_unique<ObjectLoader>(run.platform);
-    run.outcome = run.loader->Start();
-    SetOpenFileDialogPlatform(nullptr);
+    run.outcome = run.loader->Start(run.objectPath);
 }
 
 inline const char* OutcomeName(StartupOutcome outcome) {
@@ -285,15 +266,15 @@ struct DrawResult {
 
 // Draws the loaded model with every list entry checked into a picture of the window's size
 // (an exact-size buffer, so that any stray write is caught) and checks the pixels.
-inline DrawResult DrawChecked(const HeadlessWindow& window, float yaw, float pitch) {
+inline DrawResult DrawChecked(const LoadedModel& model, float yaw, float pitch) {
     DrawResult result;
-    WireframeScene scene;
-    scene.parts = &g_parts;
-    scene.checked.assign(window.items.size(), true);
+    Scene scene;
+    scene.parts = &model.parts;
+    scene.checked.assign(model.listTexts.size(), true);
     scene.yaw = yaw;
     scene.pitch = pitch;
-    scene.mapping = ViewMapping::FromScale(window.scale[0], window.scale[1], window.scale[2],
-                                           window.scale[3], kPictureWidth, kPictureHeight);
+    const std::array<float, 4>& s = model.startScale;
+    scene.mapping = ViewMapping::FromScale(s[0], s[1], s[2], s[3], kPictureWidth, kPictureHeight);
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(kPictureWidth) * kPictureHeight,
                                       kBackground);
     const RasterTarget target{pixels.data(), kPictureWidth, kPictureHeight, kPictureWidth};
@@ -310,7 +291,7 @@ inline DrawResult DrawChecked(const HeadlessWindow& window, float yaw, float pit
             break;
         }
     }
-    if (window.items.empty() && (result.dotPixels != 0 || result.edgePixels != 0)) {
+    if (model.listTexts.empty() && (result.dotPixels != 0 || result.edgePixels != 0)) {
         result.problems.emplace_back("pixels drawn with no list entry to check");
     }
     return result;
@@ -350,7 +331,7 @@ inline ChildRun RunMainInChild(LoadRun& run, unsigned alarmSeconds,
         ::getrusage(RUSAGE_SELF, &before);
         const auto start = std::chrono::steady_clock::now();
         RunMain(run);
-        if (drawAll && run.outcome == StartupOutcome::WindowShown) DrawChecked(run.platform.window, 0.0f, 0.0f);
+        if (drawAll && run.outcome == StartupOutcome::WindowShown) DrawChecked(run.loader->Model(), 0.0f, 0.0f);
         Report report{};
         report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         report.exit = ExitOf(run);

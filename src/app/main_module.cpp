@@ -138,20 +138,28 @@ std::string ObjectLoader::NextScratchPath() {
     return path;
 }
 
-// LoadElfObject, then the model assembly into the window that loadWindow gives. Nothing when
-// the window shows the model; otherwise why not.
+// LoadElfObject, then the model assembly into the model and the window that loadWindow gives.
+// Nothing when it loaded; otherwise why not.
 std::optional<ObjectLoader::Failure> ObjectLoader::Load(
     const std::string& objectPath, ScratchFile& scratch,
-    const std::function<ViewerWindow&()>& loadWindow) {
+    const std::function<ViewerWindow*()>& loadWindow, LoadedModel& model) {
     std::optional<Failure> failure;
     try {
+        ModelRecorder recorder(model);
+        const auto window = [&]() -> ViewerWindow& {
+            if (ViewerWindow* real = loadWindow()) recorder.Attach(*real);
+            return recorder;
+        };
         if (LoadElfObject(objectPath, scratch) != kTrue) {
             failure = Failure{StartupOutcome::LoadFailed, g_errorText,
                               g_errorText.empty() ? g_loadFailureDetail : MagicDetail(objectPath)};
-        } else if (AssembleModel(loadWindow, scratch) == AssemblyOutcome::NotUnderstood) {
+        } else if (AssembleModel(window, scratch) == AssemblyOutcome::NotUnderstood) {
             failure = Failure{StartupOutcome::NotUnderstood, kNotUnderstoodReason,
                               "no symbol name starts with \"" + std::string(kPartPrefix) +
                                   "\", and the first symbol kept has an empty name"};
+        } else {
+            model.parts = g_parts;
+            model.symbols = *g_symbols;
         }
     } catch (const LoadFailure& error) {
         failure = Failure{StartupOutcome::Corrupt, kCorruptReason, error.what()};
@@ -191,9 +199,11 @@ StartupOutcome ObjectLoader::Start(const std::optional<std::string>& objectFile)
         }
 
         platform_.SetBusy(true);
-        failure = Load(objectPath, scratch, [&]() -> ViewerWindow& { return platform_.LoadViewerWindow(); });
+        LoadedModel model;
+        failure = Load(objectPath, scratch, [&] { return &platform_.LoadViewerWindow(); }, model);
         if (!failure) {
             objectPath_ = objectPath;
+            model_ = std::move(model);
             scratch_ = std::move(scratch);
             platform_.SetBusy(false);
             return StartupOutcome::WindowShown;
@@ -208,14 +218,15 @@ StartupOutcome ObjectLoader::Start(const std::optional<std::string>& objectFile)
     return failure->outcome;
 }
 
-bool ObjectLoader::Replace(const std::string& objectPath, HeadlessWindow& loaded) {
+std::optional<LoadedModel> ObjectLoader::Replace(const std::string& objectPath) {
     platform_.SetBusy(true);
     ShownModel shown = ShownModel::SetAside();
     ScratchFile scratch;
+    LoadedModel model;
     std::optional<Failure> failure;
     try {
         scratch = NewScratchFile();
-        failure = Load(objectPath, scratch, [&]() -> ViewerWindow& { return loaded; });
+        failure = Load(objectPath, scratch, [] { return nullptr; }, model);
     } catch (const std::bad_alloc&) {
         failure = Failure{StartupOutcome::Corrupt, kCorruptReason, "out of memory"};
     }
@@ -223,14 +234,15 @@ bool ObjectLoader::Replace(const std::string& objectPath, HeadlessWindow& loaded
         scratch_.Remove();
         scratch_ = std::move(scratch);
         objectPath_ = objectPath;
+        model_ = model;
         platform_.SetBusy(false);
-        return true;
+        return model;
     }
     scratch.Remove();
     // Back before the message box: its event loop may draw the model shown.
     shown.PutBack();
     Report(objectPath, *failure);
-    return false;
+    return std::nullopt;
 }
 
 StartupOutcome Main(StartupPlatform& platform) {

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "app/headless_window.h"
+#include "app/loaded_model.h"
 #include "app/viewer_window.h"
 #include "runtime/scratch_file.h"
 
@@ -72,12 +72,13 @@ public:
     // The open-file dialog with start-up's request: the file chosen, nothing on a cancel.
     std::optional<std::string> AskForObjectFile();
 
-    // After start-up: loads `objectPath` into fresh module state and into `loaded`, a window
-    // without a screen whose list and scale the caller then gives the real window. True when
-    // it loaded; otherwise the message box has been shown, and g_parts, g_symbols and the
-    // scratch file are those of the model shown before.
-    bool Replace(const std::string& objectPath, HeadlessWindow& loaded);
+    // After start-up: loads `objectPath` into fresh module state. The model when it loaded;
+    // otherwise the message box has been shown, and g_parts, g_symbols and the scratch file
+    // are those of the model shown before.
+    std::optional<LoadedModel> Replace(const std::string& objectPath);
 
+    // The model shown (empty before a load succeeded).
+    const LoadedModel& Model() const { return model_; }
     // The file of the model shown, as the user named it.
     const std::string& ObjectPath() const { return objectPath_; }
     const std::string& ScratchPath() const { return scratch_.Path(); }
@@ -98,13 +99,15 @@ private:
     std::string NextScratchPath();
     // A scratch file under a new name, made at the first write.
     ScratchFile NewScratchFile();
+    // Into the model, and into the window that loadWindow gives, if any.
     std::optional<Failure> Load(const std::string& objectPath, ScratchFile& scratch,
-                                const std::function<ViewerWindow&()>& loadWindow);
+                                const std::function<ViewerWindow*()>& loadWindow, LoadedModel& model);
     void Report(const std::string& objectPath, const Failure& failure);
 
     StartupPlatform& platform_;
     std::mt19937 generator_;
     std::string objectPath_;
+    LoadedModel model_;
     MadeFiles made_;
     ScratchFile scratch_;
 };

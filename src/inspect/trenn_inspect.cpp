@@ -20,7 +20,6 @@
 
 #include "app/headless_window.h"
 #include "app/main_module.h"
-#include "app/model_assembly.h"
 #include "model/extent.h"
 #include "model/mesh.h"
 #include "elf/elf_data.h"
@@ -32,6 +31,7 @@
 #include "render/picture_view.h"
 #include "model/rotation.h"
 #include "render/view_mapping.h"
+#include "render/colours.h"
 #include "render/wireframe.h"
 
 namespace {
@@ -57,8 +57,6 @@ constexpr const char* kHelp =
     "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
-
-constexpr std::uint32_t kBackground = 0xFFFFFFFFu;
 
 struct Options {
     bool full = false;
@@ -214,11 +212,10 @@ int Usage(const std::string& message) {
 // The picture area after ticking the chosen list entries and pressing the keys in the
 // picture: the viewer's own drawing, on the viewer's background. Empty when the memory for
 // drawing cannot be had.
-std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t listCount,
-                                         const float scale[4]) {
-    WireframeScene scene;
-    scene.parts = &g_parts;
-    scene.checked.assign(listCount, !options.check.has_value());
+std::vector<std::uint32_t> RenderPicture(const Options& options, const LoadedModel& model) {
+    Scene scene;
+    scene.parts = &model.parts;
+    scene.checked.assign(model.listTexts.size(), !options.check.has_value());
     if (options.check) {
         for (const int position : *options.check) {
             scene.checked[static_cast<std::size_t>(position)] = true;
@@ -226,9 +223,10 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
     }
     for (const int key : options.keys) ApplyViewKey(key, scene.yaw, scene.pitch);
     PictureView view;
+    const std::array<float, 4>& scale = model.startScale;
     view.SetStart(scale[0], scale[1], scale[2], scale[3]);
     std::array<double, 4> box{};
-    if (options.fit && TurnedBox(g_parts, scene.checked, scene.yaw, scene.pitch, box)) {
+    if (options.fit && TurnedBox(model.parts, scene.checked, scene.yaw, scene.pitch, box)) {
         view.Fit(box[0], box[1], box[2], box[3]);
     } else if (options.zoom || options.center) {
         const auto [x, y] = options.center.value_or(std::pair{view.CentreX(), view.CentreY()});
@@ -236,18 +234,18 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, std::size_t lis
     }
     scene.mapping = view.Mapping(picture::kInnerWidth, picture::kInnerHeight);
     std::vector<std::uint32_t> pixels(
-        static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackground);
+        static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackgroundColour);
     const RasterTarget target{pixels.data(), picture::kInnerWidth, picture::kInnerHeight,
                               picture::kInnerWidth};
     if (!DrawWireframe(scene, target)) return {};
     return pixels;
 }
 
+// Loading shows the model in a window that has no screen; what it shows is in the model.
 class InspectPlatform : public StartupPlatform {
 public:
     HeadlessWindow window;
     std::string message;
-    bool windowLoaded = false;
 
     std::optional<std::string> Environment(const char* name) const override {
         const char* value = std::getenv(name);
@@ -258,24 +256,21 @@ public:
         const char* point = std::localeconv()->decimal_point;
         return point && point[0] && !point[1] ? point[0] : '.';
     }
-    ViewerWindow& LoadViewerWindow() override {
-        windowLoaded = true;
-        return window;
-    }
+    ViewerWindow& LoadViewerWindow() override { return window; }
     void ShowMessage(const std::string& text, const std::string&, const std::string&) override {
         message = text;
     }
 };
 
-void WriteParts(JsonWriter& json, const HeadlessWindow& window, bool full) {
+void WriteParts(JsonWriter& json, const LoadedModel& model, bool full) {
     json.Key("parts");
     json.BeginArray();
-    for (std::size_t k = 0; k < window.items.size(); ++k) {
-        const MeshPart& part = g_parts.at(k);
-        const SymbolEntry& symbol = g_symbols->at(static_cast<std::size_t>(part.symbol));
+    for (std::size_t k = 0; k < model.listTexts.size(); ++k) {
+        const MeshPart& part = model.parts.at(k);
+        const SymbolEntry& symbol = model.symbols.at(static_cast<std::size_t>(part.symbol));
         json.BeginObject();
         json.Key("text");
-        json.String(BytesToUtf8(window.items[k].text));
+        json.String(BytesToUtf8(model.listTexts[k]));
         json.Key("symbol");
         json.Integer(part.symbol);
         json.Key("value");
@@ -321,7 +316,8 @@ int Inspect(const Options& options, TerminationGuard& termination) {
     if (const int signal = termination.TakePending(); signal != 0) termination.Terminate(signal);
 
     if (outcome == StartupOutcome::WindowShown && options.render) {
-        const std::size_t listCount = platform.window.items.size();
+        const LoadedModel& model = loader.Model();
+        const std::size_t listCount = model.listTexts.size();
         if (options.check) {
             for (const int position : *options.check) {
                 if (static_cast<std::size_t>(position) >= listCount) {
@@ -331,7 +327,7 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             }
         }
         const std::vector<std::uint32_t> pixels =
-            RenderPicture(options, listCount, platform.window.scale);
+            RenderPicture(options, model);
         if (pixels.empty()) {
             std::cerr << "trenn-inspect: not enough memory to draw the picture\n";
             return 3;
@@ -349,7 +345,8 @@ int Inspect(const Options& options, TerminationGuard& termination) {
     if (outcome == StartupOutcome::WindowShown) {
         json.Key("symbols");
         json.BeginArray();
-        for (const SymbolEntry& symbol : *g_symbols) {
+        const LoadedModel& model = loader.Model();
+        for (const SymbolEntry& symbol : model.symbols) {
             json.BeginObject();
             json.Key("name");
             json.String(BytesToUtf8(symbol.name));
@@ -358,14 +355,14 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             json.EndObject();
         }
         json.EndArray();
-        const float* s = platform.window.scale;
+        const std::array<float, 4>& s = model.startScale;
         json.Key("extent");
         json.Single(s[2]);
         json.Key("scale");
         json.BeginArray();
         for (int i = 0; i < 4; ++i) json.Single(s[i]);
         json.EndArray();
-        WriteParts(json, platform.window, options.full);
+        WriteParts(json, model, options.full);
         if (options.render) {
             json.Key("render");
             json.String(*options.render);

@@ -12,7 +12,6 @@
 
 #include <sys/stat.h>
 
-#include "app/headless_window.h"
 #include "app/main_module.h"
 #include "qt/frm_trenn.h"
 
@@ -85,11 +84,11 @@ void FileActions::Load(std::string path, bool keepView) {
     if (loading_) return;
     loading_ = true;
     const FileState before = StateOf(path);
-    HeadlessWindow loaded;
     // The model shown stays until the new one has loaded, but not what its redraws kept.
     window_.ReleaseDrawingWork();
-    const bool replaced = loader_.Replace(path, loaded);
-    if (replaced) window_.ReplaceModel(loaded, keepView);
+    const std::optional<LoadedModel> loaded = loader_.Replace(path);
+    const bool replaced = loaded.has_value();
+    if (replaced) window_.ReplaceModel(*loaded, keepView);
     // A failed load of the file shown is not tried again until the file changes once more.
     if (path == loader_.ObjectPath()) tried_ = before;
     loading_ = false;

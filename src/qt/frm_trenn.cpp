@@ -1,5 +1,3 @@
-#include "app/model_assembly.h"
-#include "model/extent.h"
 #include "qt/frm_trenn.h"
 
 #include <QCheckBox>
@@ -15,19 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "model/mesh.h"
-#include "model/part_summary.h"
 #include "app/part_ticks.h"
 #include "app/picture_geometry.h"
-#include "elf/elf_data.h"
-#include "render/view_keys.h"
-#include "runtime/load_failure.h"
-#include "runtime/text.h"
+#include "model/extent.h"
+#include "model/part_summary.h"
+#include "model/rotation.h"
 #include "qt/app_icon.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
-#include "model/rotation.h"
+#include "render/view_keys.h"
 #include "render/wireframe.h"
+#include "runtime/load_failure.h"
+#include "runtime/text.h"
 
 namespace trenn {
 
@@ -140,14 +137,10 @@ QString FrmTrenn::KeysHelp() {
 }
 
 QString FrmTrenn::PartToolTip(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= g_parts.size()) return {};
-    const MeshPart& part = g_parts[static_cast<std::size_t>(index)];
-    std::string name;
-    if (g_symbols && part.symbol >= 0 && static_cast<std::size_t>(part.symbol) < g_symbols->size()) {
-        name = (*g_symbols)[static_cast<std::size_t>(part.symbol)].name;
-    }
+    if (index < 0 || static_cast<std::size_t>(index) >= model_.parts.size()) return {};
+    const auto k = static_cast<std::size_t>(index);
     QString text;
-    for (const char c : DescribePart(name, SummarizePart(part))) {
+    for (const char c : DescribePart(model_.SymbolName(k), SummarizePart(model_.parts[k]))) {
         text.append(QChar(static_cast<char16_t>(Cp1252ToCodePoint(static_cast<unsigned char>(c)))));
     }
     return text;
@@ -197,48 +190,46 @@ void FrmTrenn::ShowWindow() {
         placed_ = true;
     }
     show();
+}
+
+void FrmTrenn::ShowModel(const LoadedModel& model) {
+    renderer_->ModelChanged();
+    model_ = model;
     PrepareAhead();
 }
 
 // While the user looks at the list, the redraw works out what every part needs, so that
 // ticking them, all at once too, shows them without a wait.
 void FrmTrenn::PrepareAhead() {
-    WireframeScene scene;
-    scene.parts = &g_parts;
+    Scene scene;
+    scene.parts = &model_.parts;
     scene.checked.assign(static_cast<std::size_t>(lstParts_->ListCount()), true);
     renderer_->PrepareAhead(scene);
 }
 
-void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
-    std::vector<std::string> textsBefore;
-    std::vector<bool> ticksBefore;
-    for (int i = 0; i < lstParts_->ListCount(); ++i) {
-        textsBefore.push_back(lstParts_->item(i)->text().toStdString());
-        ticksBefore.push_back(lstParts_->Selected(i));
-    }
-    // The renderer's work belongs to the parts it was done for.
-    renderer_->Clear();
+void FrmTrenn::ReplaceModel(const LoadedModel& model, bool keepView) {
+    const std::vector<std::string> textsBefore = model_.listTexts;
+    const std::vector<bool> ticksBefore = lstParts_->Ticks();
+    renderer_->ModelChanged();
+    model_ = model;
     {
         // One redraw at the end instead of one per tick.
         const QSignalBlocker quiet(lstParts_);
         lstParts_->Clear();
-        for (const HeadlessWindow::Item& item : loaded.items) {
-            AddPartItem(item.text);
-            SetPartItemData(PartListNewIndex(), item.data);
+        for (std::size_t i = 0; i < model_.listTexts.size(); ++i) {
+            AddPartItem(model_.listTexts[i]);
+            SetPartItemData(PartListNewIndex(), model_.itemData[i]);
         }
         if (keepView) {
-            std::vector<std::string> textsAfter;
-            for (int i = 0; i < lstParts_->ListCount(); ++i) {
-                textsAfter.push_back(lstParts_->item(i)->text().toStdString());
-            }
-            const std::vector<bool> ticks = TicksCarriedOver(textsBefore, ticksBefore, textsAfter);
+            const std::vector<bool> ticks = TicksCarriedOver(textsBefore, ticksBefore, model_.listTexts);
             for (std::size_t i = 0; i < ticks.size(); ++i) {
                 if (ticks[i]) lstParts_->SetSelected(static_cast<int>(i), true);
             }
         }
     }
     const PictureView before = view_;
-    ScalePicture(loaded.scale[0], loaded.scale[1], loaded.scale[2], loaded.scale[3]);
+    const std::array<float, 4>& scale = model_.startScale;
+    ScalePicture(scale[0], scale[1], scale[2], scale[3]);
     if (keepView) {
         view_.KeepZoomOf(before);
         ApplyView();
@@ -251,7 +242,7 @@ void FrmTrenn::ReplaceModel(const HeadlessWindow& loaded, bool keepView) {
     PrepareAhead();
 }
 
-void FrmTrenn::ReleaseDrawingWork() { renderer_->Clear(); }
+void FrmTrenn::ReleaseDrawingWork() { renderer_->ModelChanged(); }
 
 void FrmTrenn::CentreOnScreen() {
     // With the native window in place the platform can tell the frame's size; where it
@@ -294,10 +285,10 @@ bool FrmTrenn::ViewKey(int keyCode) {
         view_.ZoomAboutCentre(-1);
         break;
     case 'F': {
-        std::vector<bool> checked;
-        for (int i = 0; i < lstParts_->ListCount(); ++i) checked.push_back(lstParts_->Selected(i));
         std::array<double, 4> box{};
-        if (TurnedBox(g_parts, checked, m_yaw, m_pitch, box)) view_.Fit(box[0], box[1], box[2], box[3]);
+        if (TurnedBox(model_.parts, lstParts_->Ticks(), m_yaw, m_pitch, box)) {
+            view_.Fit(box[0], box[1], box[2], box[3]);
+        }
         break;
     }
     case 0x70:  // F1
@@ -362,15 +353,12 @@ void FrmTrenn::lstParts_ItemCheck(int /*index*/) { DrawParts(); }
 // ---- Drawing -------------------------------------------------------------------------------
 
 void FrmTrenn::DrawParts() {
-    WireframeScene scene;
-    scene.parts = &g_parts;
-    const int count = lstParts_->ListCount();
-    scene.checked.resize(static_cast<std::size_t>(count));
+    Scene scene;
+    scene.parts = &model_.parts;
+    scene.checked = lstParts_->Ticks();
     bool anyChecked = false;
-    for (int i = 0; i < count; ++i) {
-        const bool checked = lstParts_->Selected(i);
-        scene.checked[static_cast<std::size_t>(i)] = checked;
-        anyChecked = anyChecked || (checked && static_cast<std::size_t>(i) < g_parts.size());
+    for (std::size_t i = 0; i < scene.checked.size() && i < model_.parts.size(); ++i) {
+        anyChecked = anyChecked || scene.checked[i];
     }
     scene.yaw = m_yaw;
     scene.pitch = m_pitch;

@@ -7,8 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/headless_window.h"
-#include "model/mesh.h"
+#include "app/loaded_model.h"
 #include "app/viewer_window.h"
 #include "render/picture_view.h"
 #include "runtime/bool16.h"
@@ -21,7 +20,7 @@ namespace trenn {
 
 class PartList;
 class PictureBox;
-class WireframeRenderer;
+class Renderer;
 
 // A check box's Value: 0 unchecked, 1 checked, 2 grayed.
 int CheckBoxValue(const QCheckBox& box);
@@ -49,11 +48,14 @@ public:
     // Not modal; centred on the screen the first time.
     void ShowWindow() override;
 
-    // Shows the model that a later load has put into g_parts, with the list and the scale it
-    // gave `loaded`. With keepView the view angles stay, the entries whose text was ticked
-    // are ticked again, and the picture is drawn; otherwise the window is as a first load
-    // leaves it: the start view, nothing ticked, the picture blank.
-    void ReplaceModel(const HeadlessWindow& loaded, bool keepView);
+    // The model that start-up loaded into the window: what the picture and the list's details
+    // show from now on.
+    void ShowModel(const LoadedModel& model);
+    // Shows a model that a later load gave, with its list and scale. With keepView the view
+    // angles stay, the entries whose text was ticked are ticked again, and the picture is
+    // drawn; otherwise the window is as a first load leaves it: the start view, nothing
+    // ticked, the picture blank.
+    void ReplaceModel(const LoadedModel& model, bool keepView);
     // Drops what the redraw keeps for the model shown, before another is loaded beside it;
     // the next redraw works out what it needs again.
     void ReleaseDrawingWork();
@@ -114,7 +116,8 @@ private:
     int redrawCount_ = 0;
     PictureView view_;
     QMessageBox* help_ = nullptr;  // made on first F1, owned by the window
-    std::unique_ptr<WireframeRenderer> renderer_;
+    LoadedModel model_;
+    std::unique_ptr<Renderer> renderer_;
 
     QWidget* picParts_ = nullptr;
     PartList* lstParts_ = nullptr;

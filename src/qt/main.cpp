@@ -100,6 +100,7 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
     int status = 1;  // the message box has been shown; nothing more runs
     if (outcome == trenn::StartupOutcome::Cancelled) status = 0;
     if (outcome == trenn::StartupOutcome::WindowShown) {
+        platform.window->ShowModel(loader.Model());
         trenn::FileActions files(*platform.window, loader, command.watch);
         status = QApplication::exec();
     }

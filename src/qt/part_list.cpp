@@ -85,6 +85,12 @@ void PartList::SetItemData(int index, std::int32_t value) {
 
 bool PartList::Selected(int index) const { return ItemAt(index)->checkState() == Qt::Checked; }
 
+std::vector<bool> PartList::Ticks() const {
+    std::vector<bool> ticks(static_cast<std::size_t>(count()));
+    for (int i = 0; i < count(); ++i) ticks[static_cast<std::size_t>(i)] = item(i)->checkState() == Qt::Checked;
+    return ticks;
+}
+
 void PartList::SetSelected(int index, bool checked) {
     ItemAt(index)->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace trenn {
 
@@ -28,6 +29,8 @@ public:
     std::int32_t ItemData(int index) const;
     void SetItemData(int index, std::int32_t value);
     bool Selected(int index) const;
+    // Every item's check mark, in list order.
+    std::vector<bool> Ticks() const;
     // Sets the check mark as a click would, ItemCheck included when it changes.
     void SetSelected(int index, bool checked);
     // Ticks or clears every item at once: AllChecked once, no ItemCheck. The list's context

@@ -13,7 +13,7 @@
 #include "model/rotation.h"
 #include "render/turn.h"
 #include "render/view_mapping.h"
-#include "render/wireframe.h"
+#include "render/colours.h"
 
 namespace trenn {
 

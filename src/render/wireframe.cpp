@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <new>
 #include <set>
 #include <system_error>
@@ -38,18 +39,13 @@ struct WireframeRenderer::State {
     PartCache cache;
     // Works the cache out ahead; everything else waits for it.
     std::thread ahead;
-    // The budget of the model drawn: the model does not change under a renderer, so it is
-    // worked out once rather than on every redraw.
-    const std::vector<MeshPart>* budgetModel = nullptr;
-    std::size_t budget = 0;
+    // The budget of the model drawn, worked out at its first redraw rather than on every one.
+    std::optional<std::size_t> budget;
 
     const std::size_t allowance;
     std::size_t BudgetFor(const std::vector<MeshPart>& model) {
-        if (budgetModel != &model) {
-            budget = PartCache::BudgetFor(model, allowance);
-            budgetModel = &model;
-        }
-        return budget;
+        if (!budget) budget = PartCache::BudgetFor(model, allowance);
+        return *budget;
     }
 
     VertexArrays vertices;
@@ -92,10 +88,10 @@ struct WireframeRenderer::State {
     // The parts a redraw of the scene shows: a part drawn again later in the list covers every
     // pixel of its first drawing with the same colours, and parts in between could only be
     // covered by it, so only the last drawing of each distinct part counts.
-    static std::vector<const MeshPart*> ShownParts(const WireframeScene& scene);
+    static std::vector<const MeshPart*> ShownParts(const Scene& scene);
     // Finds or reserves the work of the parts, then has it done on both threads where there are two.
     std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t allowed);
-    void Prepare(const WireframeScene& scene);
+    void Prepare(const Scene& scene);
     void FillCache(int member) { cache.Fill(thread[member]->repeated); }
     // The redraw's own arrays for `parts` parts of at most `largest` vertices: sized before the
     // kept work, which gets what the budget leaves of them.
@@ -121,7 +117,7 @@ struct WireframeRenderer::State {
     void Job(int member);
 };
 
-std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const WireframeScene& scene) {
+std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const Scene& scene) {
     const std::vector<MeshPart>& parts = *scene.parts;
     const std::size_t listed = std::min(scene.checked.size(), parts.size());
     std::vector<const MeshPart*> shown;
@@ -149,7 +145,7 @@ std::vector<PartCache::Work> WireframeRenderer::State::FindWork(const std::vecto
     return work;
 }
 
-void WireframeRenderer::State::Prepare(const WireframeScene& scene) {
+void WireframeRenderer::State::Prepare(const Scene& scene) {
     prepared = false;
     drawn.clear();
     const std::vector<const MeshPart*> shown = ShownParts(scene);
@@ -229,7 +225,7 @@ WireframeRenderer::WireframeRenderer(int threads, std::size_t allowance)
 
 WireframeRenderer::~WireframeRenderer() = default;
 
-bool WireframeRenderer::Prepare(const WireframeScene& scene) {
+bool WireframeRenderer::Prepare(const Scene& scene) {
     State& s = *state_;
     s.WaitForAhead();
     s.prepared = false;
@@ -266,13 +262,7 @@ void WireframeRenderer::Draw(const RasterTarget& target) {
     s.target = nullptr;
 }
 
-bool WireframeRenderer::Render(const WireframeScene& scene, const RasterTarget& target) {
-    if (!Prepare(scene)) return false;
-    Draw(target);
-    return true;
-}
-
-void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
+void WireframeRenderer::PrepareAhead(const Scene& scene) {
     State& s = *state_;
     s.WaitForAhead();
     if (!scene.parts) return;
@@ -304,10 +294,10 @@ void WireframeRenderer::PrepareAhead(const WireframeScene& scene) {
     }
 }
 
-void WireframeRenderer::Clear() {
+void WireframeRenderer::ModelChanged() {
     state_->WaitForAhead();
     state_->cache.Clear();
-    state_->budgetModel = nullptr;
+    state_->budget.reset();
     state_->drawn.clear();
     state_->prepared = false;
 }
@@ -324,10 +314,10 @@ std::size_t WireframeRenderer::HeldBytes() const {
 
 std::size_t WireframeRenderer::Budget() const {
     state_->WaitForAhead();
-    return state_->budget;
+    return state_->budget.value_or(0);
 }
 
-bool DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads) {
+bool DrawWireframe(const Scene& scene, const RasterTarget& target, int threads) {
     WireframeRenderer renderer(threads);
     return renderer.Render(scene, target);
 }

@@ -1,68 +1,45 @@
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <memory>
-#include <vector>
 
-#include "model/mesh.h"
+#include "render/colours.h"
 #include "render/raster.h"
-#include "render/view_mapping.h"
+#include "render/renderer.h"
 
 namespace trenn {
 
-inline constexpr std::uint32_t kDotColour = 0xFF0000FFu;   // pure blue, as 0xAARRGGBB
-inline constexpr std::uint32_t kEdgeColour = 0xFF000000u;  // black
 inline constexpr int kDotWidth = 2;
 
-// What one redraw needs: the parts in list order, which list entries are checked, the two
-// view angles and the picture area's coordinate mapping.
-struct WireframeScene {
-    const std::vector<MeshPart>* parts = nullptr;
-    std::vector<bool> checked;  // one per list entry; entry k shows g_parts entry k
-    float yaw = 0.0f;
-    float pitch = 0.0f;
-    ViewMapping mapping;
-    // Target pixels per picture pixel (a screen scaled by 2 has 2): dots are 2 x pixelScale
-    // pixels wide and edges pixelScale pixels thick.
-    int pixelScale = 1;
-};
-
-// Draws scenes of one model: every checked part over what the target holds, first a dot for
+// Draws scenes as a wireframe: every checked part over what the target holds, first a dot for
 // every vertex, then the outline of every triangle of its strip. A triple naming a vertex
-// outside the part, a degenerate triple and a vertex whose rotation faults are skipped.
+// outside the part, a degenerate triple and a vertex whose rotation faults are skipped. Dots
+// are 2 x pixelScale pixels wide, edges pixelScale pixels thick.
 //
 // Between redraws it keeps what it worked out per part (coordinates, edge lists), within a
 // budget that grows with the model's size; parts that share their arrays share that work. It
-// can work it out ahead, in the background, so that ticking many parts shows them at once. A second thread, started on first use, lets large models
-// share the drawing without changing a pixel. The parts' arrays never change, so a renderer
-// serves one model: a new model needs a new renderer, or Clear().
-class WireframeRenderer {
+// can work it out ahead, in the background, so that ticking many parts shows them at once. A
+// second thread, started on first use, lets large models share the drawing without changing a
+// pixel.
+class WireframeRenderer : public Renderer {
 public:
     // The budget: twice the bytes of the model's arrays and `allowance` bytes.
     static constexpr std::size_t kAllowance = std::size_t{32} << 20;
     explicit WireframeRenderer(int threads = 1, std::size_t allowance = kAllowance);
-    ~WireframeRenderer();
+    ~WireframeRenderer() override;
     WireframeRenderer(const WireframeRenderer&) = delete;
     WireframeRenderer& operator=(const WireframeRenderer&) = delete;
 
-    // Gets everything ready for drawing the scene, without touching any picture. False when
-    // the memory for it cannot be had: then nothing may be drawn, and the picture keeps what
-    // it shows. The scene's parts must stay as they are until Draw has returned.
-    bool Prepare(const WireframeScene& scene);
-    // Draws the scene last prepared over what the target holds. Allocates nothing.
-    void Draw(const RasterTarget& target);
-    // Prepare, then Draw; false (the target untouched) when Prepare failed.
-    bool Render(const WireframeScene& scene, const RasterTarget& target);
+    void ModelChanged() override;
+    bool Prepare(const Scene& scene) override;
+    void Draw(const RasterTarget& target) override;
+    // On a thread of its own, which keeps what it needs of the parts, so the model may go
+    // meanwhile; the next Prepare waits for it.
+    void PrepareAhead(const Scene& scene) override;
+    void SetThreads(int threads) override;
 
-    // Starts working out, on a thread of its own, what drawing the scene's ticked parts would
-    // need; the next Prepare waits for it. The thread keeps what it needs of the parts, so the
-    // model may go meanwhile.
-    void PrepareAhead(const WireframeScene& scene);
-    // Forgets everything kept between redraws.
-    void Clear();
-    void SetThreads(int threads);
     // Bytes held between redraws (kept work and the redraw's own arrays), and what they may
-    // grow to for the model last drawn: twice the bytes its arrays take, and a little.
+    // grow to for the model drawn: twice the bytes its arrays take, and the allowance.
     std::size_t HeldBytes() const;
     std::size_t Budget() const;
 
@@ -73,6 +50,6 @@ private:
 
 // One picture with a renderer of its own: nothing is kept between calls. False, the target
 // untouched, when the memory for drawing cannot be had.
-bool DrawWireframe(const WireframeScene& scene, const RasterTarget& target, int threads = 1);
+bool DrawWireframe(const Scene& scene, const RasterTarget& target, int threads = 1);
 
 }  // namespace trenn

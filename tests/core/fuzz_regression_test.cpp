@@ -48,7 +48,7 @@ fuzz::Exit Replay(const fs::path& file, const TempDir& temp) {
     EXPECT_EQ(fuzz::CheckLoad(run, bytes), Problems{});
     if (run.outcome == StartupOutcome::WindowShown) {
         for (const fuzz::ViewAngles& angles : fuzz::DrawAngles()) {
-            EXPECT_EQ(fuzz::DrawChecked(run.platform.window, angles.yaw, angles.pitch).problems, Problems{});
+            EXPECT_EQ(fuzz::DrawChecked(run.loader->Model(), angles.yaw, angles.pitch).problems, Problems{});
         }
     }
     // The fuzzers stop an input after 5 s; a sanitized build is several times slower.

@@ -64,7 +64,7 @@ TEST_F(HostileInputs, EveryClassEndsInItsExit) {
         }
         if (c.exit != Exit::kOk) continue;
         for (const fuzz::ViewAngles& angles : fuzz::DrawAngles()) {
-            EXPECT_EQ(fuzz::DrawChecked(run->platform.window, angles.yaw, angles.pitch).problems, Problems{});
+            EXPECT_EQ(fuzz::DrawChecked(run->loader->Model(), angles.yaw, angles.pitch).problems, Problems{});
         }
     }
 }
@@ -73,7 +73,7 @@ TEST_F(HostileInputs, EveryClassEndsInItsExit) {
 TEST_F(HostileInputs, TheFixtureDrawsItsStrip) {
     const auto run = Run(Fixture().elf.Build());
     ASSERT_EQ(fuzz::ExitOf(*run), Exit::kOk) << g_lastFailureDetail;
-    const fuzz::DrawResult start = fuzz::DrawChecked(run->platform.window, 0.0f, 0.0f);
+    const fuzz::DrawResult start = fuzz::DrawChecked(run->loader->Model(), 0.0f, 0.0f);
     EXPECT_EQ(start.problems, Problems{});
     // Dots for vertices 0 to 2 (not the last), 2 x 2 pixels each, partly under the edges of
     // the two triangles.
@@ -306,7 +306,7 @@ void RedrawWithLittleRoom() {
     std::vector<MeshPart> parts(1);
     parts[0].vertices = VertexList(records);
     parts[0].indices = IndexList(static_cast<std::int32_t>(strip.size()), strip);
-    WireframeScene scene;
+    Scene scene;
     scene.parts = &parts;
     scene.checked = {true};
     scene.mapping = ViewMapping::FromScale(-1, 0.877f, 1, -0.877f, fuzz::kPictureWidth, fuzz::kPictureHeight);

@@ -265,13 +265,15 @@ TEST_F(Startup, LaterLoadsReplaceTheModelOnlyWhenTheyLoad) {
     ASSERT_EQ(loader.Start(torus), StartupOutcome::WindowShown);
     const std::string firstScratch = loader.ScratchPath();
 
-    HeadlessWindow loaded;
-    ASSERT_TRUE(loader.Replace(cube, loaded));
-    EXPECT_TRUE(loaded.shown);
-    ASSERT_EQ(loaded.items.size(), 1u);
-    EXPECT_EQ(loaded.items[0].text, "_cube");
-    EXPECT_FLOAT_EQ(loaded.scale[2], 4.0f);
+    const std::optional<LoadedModel> loaded = loader.Replace(cube);
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(loaded->listTexts, std::vector<std::string>{"_cube"});
+    EXPECT_EQ(loaded->itemData, std::vector<std::int32_t>{g_parts.at(0).symbol});
+    EXPECT_FLOAT_EQ(loaded->startScale[2], 4.0f);
     EXPECT_EQ(g_parts.size(), 1u);
+    ASSERT_EQ(loaded->parts.size(), 1u);
+    EXPECT_EQ(loaded->parts[0].vertices.StoredData(), g_parts[0].vertices.StoredData());
+    EXPECT_EQ(loader.Model().listTexts, loaded->listTexts);
     EXPECT_EQ(loader.ObjectPath(), cube);
     EXPECT_NE(loader.ScratchPath(), firstScratch);
     EXPECT_EQ(ScratchFilesIn(temp_.Path()),
@@ -300,8 +302,7 @@ TEST_F(Startup, LaterLoadsReplaceTheModelOnlyWhenTheyLoad) {
         SCOPED_TRACE(f.path);
         platform_.messages.clear();
         platform_.details.clear();
-        HeadlessWindow failed;
-        EXPECT_FALSE(loader.Replace(f.path, failed));
+        EXPECT_FALSE(loader.Replace(f.path).has_value());
         ASSERT_EQ(platform_.messages.size(), 1u);
         EXPECT_EQ(platform_.messages[0].first, FailureMessage(f.path, f.reason));
         EXPECT_EQ(platform_.messages[0].second, "Error");
@@ -313,6 +314,7 @@ TEST_F(Startup, LaterLoadsReplaceTheModelOnlyWhenTheyLoad) {
         EXPECT_EQ(g_symbols->size(), shownSymbols.size());
         EXPECT_EQ(g_symbols->at(0).name, shownSymbols.at(0).name);
         EXPECT_EQ(loader.ObjectPath(), cube);
+        EXPECT_EQ(loader.Model().listTexts, std::vector<std::string>{"_cube"});
         EXPECT_EQ(loader.ScratchPath(), shownScratch);
         EXPECT_EQ(ReadAll(shownScratch), shownScratchBytes);
         EXPECT_EQ(ScratchFilesIn(temp_.Path()).size(), 1u);

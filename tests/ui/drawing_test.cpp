@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "app/model_assembly.h"
 #include "support/vertex_edit.h"
 #include "model/mesh.h"
 #include "qt/frm_trenn.h"
@@ -131,17 +130,17 @@ int CountPixels(const QImage& image, QRgb colour) {
 
 class Drawing : public ::testing::Test {
 protected:
-    void SetUp() override { saved_ = g_parts; }
-    void TearDown() override { g_parts = saved_; }
-
     // A fresh window: lists the parts, fits the picture, ticks the chosen list positions in
     // order and then presses the keys in the picture area; every step redraws.
     void Draw(std::vector<MeshPart> parts, const std::vector<int>& ticks, ScaleCorners s,
               const std::vector<Qt::Key>& keys = {}) {
         window_ = std::make_unique<FrmTrenn>();
-        g_parts = std::move(parts);
-        for (std::size_t k = 0; k < g_parts.size(); ++k) window().AddPartItem("part " + std::to_string(k));
+        parts_ = std::move(parts);
+        for (std::size_t k = 0; k < parts_.size(); ++k) window().AddPartItem("part " + std::to_string(k));
         window().ScalePicture(s.x1, s.y1, s.x2, s.y2);
+        LoadedModel model;
+        model.parts = parts_;
+        window().ShowModel(model);
         scale_ = s;
         for (const int tick : ticks) window().lstParts()->SetSelected(tick, true);
         for (const Qt::Key key : keys) QTest::keyClick(window().picShow(), key);
@@ -159,7 +158,7 @@ protected:
         for (int i = 0; i < window().lstParts()->ListCount(); ++i) {
             checked.push_back(window().lstParts()->Selected(i));
         }
-        const QImage reference = Reference(g_parts, checked, scale_, window().Yaw(), window().Pitch());
+        const QImage reference = Reference(parts_, checked, scale_, window().Yaw(), window().Pitch());
         std::string first;
         EXPECT_EQ(Differences(Image(), reference, first), 0) << name << ": " << first;
     }
@@ -184,7 +183,7 @@ protected:
 
 private:
     std::unique_ptr<FrmTrenn> window_;
-    std::vector<MeshPart> saved_;
+    std::vector<MeshPart> parts_;
     ScaleCorners scale_{};
 };
 
@@ -205,9 +204,11 @@ TEST_F(Drawing, AtRestAVertexLandsWhereItsXAndYMapWhateverItsZ) {
     FrmTrenn flat;
     std::vector<Point> flattened = points;
     for (Point& p : flattened) p.z = 0.0f;
-    g_parts = {Part(flattened, {})};
+    LoadedModel flatModel;
+    flatModel.parts = {Part(flattened, {})};
     flat.AddPartItem("flat");
     flat.ScalePicture(kFitted.x1, kFitted.y1, kFitted.x2, kFitted.y2);
+    flat.ShowModel(flatModel);
     flat.lstParts()->SetSelected(0, true);
     EXPECT_EQ(flat.picShow()->Image(), withZ);
 }

@@ -105,6 +105,7 @@ struct Viewer {
         g_errorText.clear();
         SetOpenFileDialogPlatform(&dialog);
         started = loader.Start(objectFile) == StartupOutcome::WindowShown;
+        window.ShowModel(loader.Model());
         files = std::make_unique<FileActions>(window, loader, watch);
         window.activateWindow();
         started = started && QTest::qWaitForWindowActive(&window);

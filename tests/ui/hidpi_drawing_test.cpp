@@ -55,7 +55,7 @@ QImage DrawTriangleAndLoneDot(int scale) {
         Part({{-100.0f, -60.0f}, {100.0f, -60.0f}, {-100.0f, 60.0f}, {40.0f, 20.0f}}, {0, 1, 2})};
     QImage image(kInnerWidth * scale, kInnerHeight * scale, QImage::Format_RGB32);
     image.fill(kWhite);
-    WireframeScene scene;
+    Scene scene;
     scene.parts = &parts;
     scene.checked = {true};
     scene.mapping = ViewMapping::FromScale(-197.0f, 173.0f, 198.0f, -173.0f, kInnerWidth * scale,

@@ -26,7 +26,7 @@
 namespace trenn {
 namespace {
 
-struct Scene {
+struct TestScene {
     std::vector<MeshPart> parts;
     std::vector<bool> checked;
     float yaw = 0.0f;
@@ -72,8 +72,8 @@ MeshPart RandomPart(std::mt19937& random) {
     return part;
 }
 
-Scene RandomScene(std::mt19937& random) {
-    Scene scene;
+TestScene RandomScene(std::mt19937& random) {
+    TestScene scene;
     std::uniform_int_distribution<int> partCount(1, 4);
     std::uniform_int_distribution<int> coin(0, 3);
     scene.parts.resize(static_cast<std::size_t>(partCount(random)));
@@ -94,10 +94,10 @@ Scene RandomScene(std::mt19937& random) {
     return scene;
 }
 
-QImage DrawFast(const Scene& scene, int threads) {
+QImage DrawFast(const TestScene& scene, int threads) {
     QImage image(kReferenceWidth, kReferenceHeight, QImage::Format_RGB32);
     image.fill(Qt::white);
-    WireframeScene wireframe;
+    Scene wireframe;
     wireframe.parts = &scene.parts;
     wireframe.checked = scene.checked;
     wireframe.yaw = scene.yaw;
@@ -109,7 +109,7 @@ QImage DrawFast(const Scene& scene, int threads) {
     return image;
 }
 
-void ExpectSamePicture(const Scene& scene, const std::string& what) {
+void ExpectSamePicture(const TestScene& scene, const std::string& what) {
     const QImage reference =
         RenderReference(scene.parts, scene.checked, scene.yaw, scene.pitch, scene.mapping);
     for (const int threads : {1, 2}) {
@@ -121,7 +121,7 @@ void ExpectSamePicture(const Scene& scene, const std::string& what) {
 TEST(ReferenceMatch, RandomSmallModels) {
     std::mt19937 random(20261207);
     for (int model = 0; model < 300; ++model) {
-        const Scene scene = RandomScene(random);
+        const TestScene scene = RandomScene(random);
         ExpectSamePicture(scene, "model " + std::to_string(model));
         if (HasFailure()) return;
     }
@@ -131,7 +131,7 @@ TEST(ReferenceMatch, RandomSmallModels) {
 // 1/64-pixel steps where the fast path stops trusting that every pixel lies inside.
 TEST(ReferenceMatch, ShortLinesAlongTheSides) {
     std::mt19937 random(4242);
-    Scene scene;
+    TestScene scene;
     // One user unit to the pixel: pixel x = x + 197.5, pixel y = 173 - y.
     scene.mapping = ViewMapping::FromScale(-197.5f, 173.0f, 197.5f, -173.0f, kReferenceWidth,
                                            kReferenceHeight);
@@ -194,7 +194,7 @@ TEST(ReferenceMatch, ShortLinesAlongTheSides) {
 TEST(ReferenceMatch, LargeModelsOnTwoThreads) {
     std::mt19937 random(7);
     for (int model = 0; model < 4; ++model) {
-        Scene scene;
+        TestScene scene;
         scene.parts = bench::ToMeshParts(bench::LayeredTerrain(140000, static_cast<unsigned>(model)));
         for (std::size_t i = 0; i < scene.parts.size(); ++i) scene.checked.push_back(i != 1 || model % 2);
         if (model >= 2) {
@@ -220,7 +220,7 @@ TEST(ReferenceMatch, LargeModelsOnTwoThreads) {
 // pictures must follow the model, not the previous picture.
 TEST(ReferenceMatch, RedrawAfterTheModelChanges) {
     std::mt19937 random(99);
-    Scene scene = RandomScene(random);
+    TestScene scene = RandomScene(random);
     scene.checked.assign(scene.parts.size(), true);
     ExpectSamePicture(scene, "first picture");
     EditVertices(scene.parts[0].vertices, [](std::vector<MeshVertex>& records) {
@@ -236,7 +236,7 @@ TEST(ReferenceMatch, RedrawAfterTheModelChanges) {
 TEST(ReferenceMatch, APartListedAgainLiesOverThePartsBetween) {
     std::mt19937 random(31);
     for (int model = 0; model < 20; ++model) {
-        Scene scene = RandomScene(random);
+        TestScene scene = RandomScene(random);
         scene.parts.resize(2);
         for (MeshPart& part : scene.parts) {
             do {
@@ -255,7 +255,7 @@ TEST(ReferenceMatch, APartListedAgainLiesOverThePartsBetween) {
 // budget, and draws the reference picture, redraw after redraw as the ticks change.
 TEST(ReferenceMatch, KeptWorkWithinATightBudget) {
     std::mt19937 random(5);
-    Scene scene;
+    TestScene scene;
     for (int p = 0; p < 3; ++p) {
         std::vector<MeshVertex> records(500);
         for (MeshVertex& v : records) {
@@ -280,7 +280,7 @@ TEST(ReferenceMatch, KeptWorkWithinATightBudget) {
         // Only twice what the model takes: the edge lists of all three do not fit together.
         WireframeRenderer renderer(threads, 0);
         for (const std::vector<bool>& ticks : redraws) {
-            WireframeScene wireframe;
+            Scene wireframe;
             wireframe.parts = &scene.parts;
             wireframe.checked = ticks;
             wireframe.mapping = scene.mapping;

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "app/model_assembly.h"
 #include "model/mesh.h"
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
@@ -52,17 +51,16 @@ MeshPart Triangle() {
 class ViewInput : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = g_parts;
-        g_parts = {Triangle()};
+        model.parts = {Triangle()};
         window.AddPartItem("tri");
         window.ScalePicture(-2.0f, 1.754386f, 2.0f, -1.754386f);
+        window.ShowModel(model);
         window.ShowWindow();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         QTest::mouseClick(picShow(), Qt::LeftButton, {}, QPoint(200, 175));
         ASSERT_EQ(QApplication::focusWidget(), picShow());
     }
-    void TearDown() override { g_parts = saved_; }
 
     PictureBox* picShow() { return window.picShow(); }
 
@@ -88,9 +86,7 @@ protected:
     }
 
     FrmTrenn window;
-
-private:
-    std::vector<MeshPart> saved_;
+    LoadedModel model;
 };
 
 TEST_F(ViewInput, KeysStepTheAnglesAsSinglesAndEveryKeyRedraws) {
@@ -313,8 +309,9 @@ TEST_F(ViewInput, DragFollowsThePointerAlsoWhileNothingTurns) {
 TEST_F(ViewInput, ArrowsInTheListMoveInItAndDoNotTurn) {
     window.AddPartItem("second");
     window.AddPartItem("third");
-    g_parts.push_back(Triangle());
-    g_parts.push_back(Triangle());
+    model.parts.push_back(Triangle());
+    model.parts.push_back(Triangle());
+    window.ShowModel(model);
     PartList* list = window.lstParts();
     list->setFocus(Qt::TabFocusReason);
     ASSERT_EQ(QApplication::focusWidget(), list);
