@@ -39,6 +39,17 @@ std::string Hex(std::int64_t value) {
     return text;
 }
 
+// A part's mesh block, 56 bytes from its marker on.
+struct MeshBlock {
+    std::uint32_t marker[2];
+    std::int32_t vertexOffset;  // where the first vertex record lies in the scratch file
+    std::int32_t vertexCount;
+    std::uint32_t unused[8];
+    std::int32_t indexOffset;  // where the first index lies
+    std::int32_t indexCount;
+};
+static_assert(sizeof(MeshBlock) == kMeshBlockSize, "the mesh block is read as it is stored");
+
 std::int32_t WordAt(const unsigned char* bytes, std::size_t offset) {
     std::int32_t value;
     std::memcpy(&value, bytes + offset, 4);
@@ -198,12 +209,12 @@ ArrayPlace FindArrays(const BinaryFile& scratch, MarkerSearch& markers, std::siz
         if (value < 1) Fail("the symbol value is below 1");
         const std::uint64_t marker = markers.Find(static_cast<std::uint64_t>(value));
 
-        unsigned char block[kMeshBlockSize];
-        scratch.ReadAt(marker, block, sizeof block);
-        const std::int32_t vertexOffset = WordAt(block, 8);
-        const std::int32_t vertexCount = WordAt(block, 12);
-        const std::int32_t indexOffset = WordAt(block, 48);
-        const std::int32_t indexCount = WordAt(block, 52);
+        MeshBlock block;
+        scratch.ReadAt(marker, &block, sizeof block);
+        const std::int32_t vertexOffset = block.vertexOffset;
+        const std::int32_t vertexCount = block.vertexCount;
+        const std::int32_t indexOffset = block.indexOffset;
+        const std::int32_t indexCount = block.indexCount;
         const std::string at = " (mesh block at " + Hex(static_cast<std::int64_t>(marker)) + ")";
 
         if (vertexCount < 1) Fail("vertex count " + std::to_string(vertexCount) + " is below 1" + at);

@@ -41,8 +41,8 @@ public:
         symbols_.emplace(object_, sections_);
         for (std::size_t i = 0; i < sections_.size(); ++i) {
             const int index = static_cast<int>(i);
-            if (sections_[i].type == kShtProgbits) PlanCopy(index);
-            if (sections_[i].type == kShtSymtab) symbols_->ReadSymbolTable(index);
+            if (sections_[i].sh_type == kShtProgbits) PlanCopy(index);
+            if (sections_[i].sh_type == kShtSymtab) symbols_->ReadSymbolTable(index);
         }
         WriteScratch();
         symbols_->Settle();
@@ -70,13 +70,14 @@ private:
                           header[2], header[3]);
             Fail(std::string("the file starts with ") + found + ", not with the ELF magic 7F 45 4C 46");
         }
-        const std::int16_t count = I16At(header + 48);
+        const FileHeader file = FileHeader::Parse(header);
+        const std::int16_t count = file.e_shnum;
         if (count < 0) {
-            Fail("e_shnum " + Hex(static_cast<std::uint32_t>(U16At(header + 48))) +
+            Fail("e_shnum " + Hex(static_cast<std::uint32_t>(static_cast<std::uint16_t>(count))) +
                  " is negative as a 16-bit count");
         }
         if (count == 0) return;  // nothing is read, so e_shoff does not matter
-        const std::int32_t tableOffset = I32At(header + 32);
+        const std::int32_t tableOffset = file.e_shoff;
         if (!IsReadableOffset(tableOffset)) {
             Fail("e_shoff " + Hex(tableOffset) + " is 0x7FFFFFFF or more");
         }
@@ -84,22 +85,22 @@ private:
         object_.ReadAt(static_cast<std::uint64_t>(tableOffset), table.data(), table.size());
         sections_.reserve(static_cast<std::size_t>(count));
         for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i) {
-            sections_.push_back(ParseSectionHeader(table.data() + i * kSectionHeaderSize));
+            sections_.push_back(SectionHeader::Parse(table.data() + i * kSectionHeaderSize));
         }
     }
 
     void PlanCopy(int index) {
         const SectionHeader& section = sections_[static_cast<std::size_t>(index)];
         // Every compiler emits empty PROGBITS sections (.text, .note.GNU-stack): nothing to copy.
-        if (section.size == 0) return;
+        if (section.sh_size == 0) return;
         const std::string where = SectionName(index, "SHT_PROGBITS");
-        if (section.size < 0) Fail(where + ": sh_size " + Hex(section.size) + " is 2 GiB or more");
+        if (section.sh_size < 0) Fail(where + ": sh_size " + Hex(section.sh_size) + " is 2 GiB or more");
         // Exclusive, so an entry that reappeared after the removal is never written through.
         if (!scratchFile_.IsOpen()) scratchFile_.Create();
-        if (!IsReadableOffset(section.offset)) {
-            Fail(where + ": sh_offset " + Hex(section.offset) + " is 0x7FFFFFFF or more");
+        if (!IsReadableOffset(section.sh_offset)) {
+            Fail(where + ": sh_offset " + Hex(section.sh_offset) + " is 0x7FFFFFFF or more");
         }
-        copies_.push_back({section.offset, section.size});
+        copies_.push_back({section.sh_offset, section.sh_size});
     }
 
     // Byte x of the scratch file comes from the last section longer than x, so going from the

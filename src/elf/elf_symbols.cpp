@@ -30,33 +30,33 @@ void SymbolTableReader::ReadSymbolTable(int index) {
     const SectionHeader& symtab = sections_[static_cast<std::size_t>(index)];
     const std::string where = SectionName(index, "SHT_SYMTAB");
     const auto sectionCount = static_cast<std::int32_t>(sections_.size());
-    if (symtab.link < 0 || symtab.link >= sectionCount) {
-        Fail(where + ": sh_link " + std::to_string(static_cast<std::uint32_t>(symtab.link)) +
+    if (symtab.sh_link < 0 || symtab.sh_link >= sectionCount) {
+        Fail(where + ": sh_link " + std::to_string(static_cast<std::uint32_t>(symtab.sh_link)) +
              " is not a section number (the file has " + std::to_string(sectionCount) +
              " sections)");
     }
-    const SectionHeader& strtab = sections_[static_cast<std::size_t>(symtab.link)];
+    const SectionHeader& strtab = sections_[static_cast<std::size_t>(symtab.sh_link)];
     const std::string tableWhere =
-        "section " + std::to_string(symtab.link) + " (string table of " + where + ")";
-    if (strtab.size == 0) Fail(tableWhere + ": sh_size is 0");
-    if (strtab.size < 0) Fail(tableWhere + ": sh_size " + Hex(strtab.size) + " is 2 GiB or more");
-    if (!IsReadableOffset(strtab.offset)) {
-        Fail(tableWhere + ": sh_offset " + Hex(strtab.offset) + " is 0x7FFFFFFF or more");
+        "section " + std::to_string(symtab.sh_link) + " (string table of " + where + ")";
+    if (strtab.sh_size == 0) Fail(tableWhere + ": sh_size is 0");
+    if (strtab.sh_size < 0) Fail(tableWhere + ": sh_size " + Hex(strtab.sh_size) + " is 2 GiB or more");
+    if (!IsReadableOffset(strtab.sh_offset)) {
+        Fail(tableWhere + ": sh_offset " + Hex(strtab.sh_offset) + " is 0x7FFFFFFF or more");
     }
 
     // The count and the record offset are judged after g_symbols has been reset, the string
     // table is read before: keep the problem until then.
     std::string problem;
     std::int32_t recordCount = 0;
-    if (symtab.entsize == 0) {
+    if (symtab.sh_entsize == 0) {
         problem = where + ": sh_entsize is 0";
     } else {
-        const double quotient = static_cast<double>(symtab.size) / static_cast<double>(symtab.entsize);
+        const double quotient = static_cast<double>(symtab.sh_size) / static_cast<double>(symtab.sh_entsize);
         // Ties go to the even neighbour (the default rounding mode), not away from zero.
         const double last = std::nearbyint(quotient - 1.0);
         const auto ratio = [&] {
-            return where + ": sh_size " + std::to_string(symtab.size) + " / sh_entsize " +
-                   std::to_string(symtab.entsize) + " gives ";
+            return where + ": sh_size " + std::to_string(symtab.sh_size) + " / sh_entsize " +
+                   std::to_string(symtab.sh_entsize) + " gives ";
         };
         if (last < 0) {
             problem = ratio() + "no record";
@@ -67,17 +67,17 @@ void SymbolTableReader::ReadSymbolTable(int index) {
             recordCount = static_cast<std::int32_t>(last) + 1;
         }
     }
-    if (problem.empty() && !IsReadableOffset(symtab.offset)) {
-        problem = where + ": sh_offset " + Hex(symtab.offset) + " is 0x7FFFFFFF or more";
+    if (problem.empty() && !IsReadableOffset(symtab.sh_offset)) {
+        problem = where + ": sh_offset " + Hex(symtab.sh_offset) + " is 0x7FFFFFFF or more";
     }
 
-    const StepKey key{symtab.offset, recordCount, strtab.offset, strtab.size};
+    const StepKey key{symtab.sh_offset, recordCount, strtab.sh_offset, strtab.sh_size};
     if (problem.empty() && passed_.contains(key)) {
         Owe(key, index);
         return;
     }
 
-    const StringTable& table = StringTableAt(strtab.offset, strtab.size);
+    const StringTable& table = StringTableAt(strtab.sh_offset, strtab.sh_size);
     ResetSymbols();
     if (!problem.empty()) Fail(problem);
     // Checking first and keeping later means names are copied once per load, not per table.
@@ -131,9 +131,9 @@ SymbolTableReader::Summary SymbolTableReader::Summarize(const unsigned char* rec
     Summary summary;
     const auto sectionCount = static_cast<std::uint32_t>(sections_.size());
     for (std::size_t j = 0; j < count; ++j) {
-        const unsigned char* record = records + j * kSymbolSize;
-        summary.highestName = std::max(summary.highestName, U32At(record));
-        const std::uint32_t shndx = U16At(record + 14);
+        const SymbolRecord symbol = SymbolRecord::Parse(records + j * kSymbolSize);
+        summary.highestName = std::max(summary.highestName, symbol.st_name);
+        const std::uint32_t shndx = symbol.st_shndx;
         summary.badIndex |= shndx >= sectionCount && shndx < kFirstReservedIndex;
     }
     return summary;
@@ -241,8 +241,8 @@ std::int32_t SymbolTableReader::Walk(const StepKey& key, const StringTable& tabl
     std::size_t kept = 0;
     const std::size_t tableLength = table.bytes.size();
     for (std::int32_t j = 0; j < end; ++j) {
-        const unsigned char* record = records_.data() + static_cast<std::size_t>(j) * kSymbolSize;
-        const std::uint32_t nameOffset = U32At(record);
+        const SymbolRecord symbol = SymbolRecord::Parse(records_.data() + static_cast<std::size_t>(j) * kSymbolSize);
+        const std::uint32_t nameOffset = symbol.st_name;
         if (nameOffset >= tableLength || table.nextNul[nameOffset] < 0) {
             const std::string what = SectionName(index, "SHT_SYMTAB") + ": symbol " +
                                      std::to_string(j) + ": st_name " + std::to_string(nameOffset);
@@ -259,7 +259,7 @@ std::int32_t SymbolTableReader::Walk(const StepKey& key, const StringTable& tabl
             return j;
         }
 
-        const std::uint16_t shndx = U16At(record + 14);
+        const std::uint16_t shndx = symbol.st_shndx;
         if (shndx >= kFirstReservedIndex) continue;
         if (shndx >= sections_.size()) {
             problem = SectionName(index, "SHT_SYMTAB") + ": symbol " + std::to_string(j) +
@@ -268,13 +268,13 @@ std::int32_t SymbolTableReader::Walk(const StepKey& key, const StringTable& tabl
                       std::to_string(sections_.size()) + " sections)";
             return j;
         }
-        if (!keep || sections_[shndx].type != kShtProgbits) continue;
+        if (!keep || sections_[shndx].sh_type != kShtProgbits) continue;
 
         const auto nameLength = std::min<std::size_t>(
             static_cast<std::size_t>(table.nextNul[nameOffset]) - nameOffset, kStoredNameLength);
         SymbolEntry entry{
             std::string(reinterpret_cast<const char*>(table.bytes.data()) + nameOffset, nameLength),
-            I32At(record + 4)};
+            symbol.st_value};
         // The reset left one empty entry: the first kept symbol takes its place.
         if (kept == 0) {
             symbols[0] = std::move(entry);
