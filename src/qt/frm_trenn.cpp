@@ -5,10 +5,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <string>
 #include <vector>
@@ -73,12 +75,14 @@ int CheckBoxValue(const QCheckBox& box) {
 
 FrmTrenn::FrmTrenn()
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       renderer_(std::make_unique<WireframeRenderer>(2)) {
     setObjectName(QStringLiteral("frmTrenn"));
     setWindowTitle(QStringLiteral("Trenn"));
     setWindowIcon(TrennIcon());
-    setFixedSize(kClientWidth, kClientHeight);
+    // It opens at the size of its layout and grows from there, never below it.
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
 
     picParts_ = new QWidget(this);
     picParts_->setObjectName(QStringLiteral("picParts"));
@@ -117,8 +121,9 @@ FrmTrenn::FrmTrenn()
     connect(lstParts_, &PartList::ItemCheck, this, &FrmTrenn::lstParts_ItemCheck);
     connect(lstParts_, &PartList::AllChecked, this, &FrmTrenn::lstParts_AllChecked);
     connect(picShow_, &PictureBox::Wheel, this, &FrmTrenn::picShow_Wheel);
+    connect(picShow_, &PictureBox::Resized, this, &FrmTrenn::picShow_Resized);
 
-    picShow_->setToolTip(KeysHelp());
+    picShow_->setToolTip(PictureToolTip());
     lstParts_->SetToolTipSource([this](int index) { return PartToolTip(index); });
 }
 
@@ -128,13 +133,21 @@ QString FrmTrenn::KeysHelp() {
         "Left/Right arrow: turn about the vertical axis\n"
         "Up/Down arrow: tilt about the horizontal axis\n"
         "Drag with any button: turn (the Rotate: boxes say which ways)\n"
+        "Shift+drag: move the model with the pointer\n"
         "Mouse wheel: zoom about the pointer\n"
         "+ and -: zoom about the middle\n"
         "F: fit the ticked parts into the picture\n"
+        "1, 3, 7: front, right and top view; with Ctrl: back, left and bottom\n"
         "Home: back to the start view\n"
         "F1: this help\n"
+        "\n"
+        "Anywhere in the window:\n"
+        "Ctrl+O: open another file (or drop one on the window)\n"
+        "F5: load the file shown again\n"
         "Right-click the list to tick or clear all parts.");
 }
+
+QString FrmTrenn::PictureToolTip() { return QStringLiteral("Keys and mouse: press F1"); }
 
 QString FrmTrenn::PartToolTip(int index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= model_.parts.size()) return {};
@@ -244,6 +257,27 @@ void FrmTrenn::ReplaceModel(const LoadedModel& model, bool keepView) {
 
 void FrmTrenn::ReleaseDrawingWork() { renderer_->ModelChanged(); }
 
+void FrmTrenn::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void FrmTrenn::LayOut() {
+    const int grown = std::max(0, height() - kClientHeight);
+    picParts_->setGeometry(0, 0, 133, height());
+    lstParts_->setGeometry(4, 20, 125, 289 + grown);
+    lblInfo_[1]->move(4, 312 + grown);
+    chkHorizonal_->move(4, 328 + grown);
+    chkVertical_->move(68, 328 + grown);
+    picShow_->setGeometry(133, 4, std::max(width(), kClientWidth) - 137, std::max(height(), kClientHeight) - 8);
+}
+
+void FrmTrenn::picShow_Resized() {
+    ApplyView();
+    // Nothing is drawn before the first event that draws; after that the picture follows.
+    if (redrawCount_ > 0) DrawParts();
+}
+
 void FrmTrenn::CentreOnScreen() {
     // With the native window in place the platform can tell the frame's size; where it
     // cannot before the window is mapped, the client area is centred instead.
@@ -270,8 +304,34 @@ void FrmTrenn::picShow_KeyDown(int keyCode) {
         view_.Home();
         ApplyView();
     }
+    StandardView(keyCode);
     ViewKey(keyCode);
     DrawParts();
+}
+
+bool FrmTrenn::StandardView(int keyCode) {
+    // Angles of whole quarter turns, each the single nearest to it.
+    const auto quarters = [](int n) { return static_cast<float>(n * std::acos(0.0)); };
+    const bool opposite = (picShow_->KeyModifiers() & Qt::ControlModifier) != 0;
+    switch (keyCode) {
+    case '1':
+    case 0x61:  // keypad 1
+        m_yaw = opposite ? quarters(2) : 0.0f;
+        m_pitch = 0.0f;
+        return true;
+    case '3':
+    case 0x63:
+        m_yaw = quarters(opposite ? -1 : 1);
+        m_pitch = 0.0f;
+        return true;
+    case '7':
+    case 0x67:
+        m_yaw = 0.0f;
+        m_pitch = quarters(opposite ? -1 : 1);
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool FrmTrenn::ViewKey(int keyCode) {
@@ -287,7 +347,8 @@ bool FrmTrenn::ViewKey(int keyCode) {
     case 'F': {
         std::array<double, 4> box{};
         if (TurnedBox(model_.parts, lstParts_->Ticks(), m_yaw, m_pitch, box)) {
-            view_.Fit(box[0], box[1], box[2], box[3]);
+            const QRect inner = picShow_->InnerRect();
+            view_.Fit(box[0], box[1], box[2], box[3], inner.width(), inner.height());
         }
         break;
     }
@@ -310,7 +371,36 @@ void FrmTrenn::ShowKeysHelp() {
         help_->setModal(false);
         help_->setAttribute(Qt::WA_ShowWithoutActivating);
     }
+    help_->adjustSize();
+    help_->move(HelpPlace(help_->frameGeometry().size()));
     help_->show();
+}
+
+// Beside the window where the screen has room, else where the box hides least of the picture.
+QPoint FrmTrenn::HelpPlace(QSize box) const {
+    const QRect window = frameGeometry();
+    const QRect area = screen() ? screen()->availableGeometry() : window;
+    const QRect picture(picShow_->mapToGlobal(QPoint(0, 0)), picShow_->size());
+    const int top = std::clamp(window.top(), area.top(), std::max(area.top(), area.bottom() - box.height()));
+    const int left = std::clamp(window.left(), area.left(), std::max(area.left(), area.right() - box.width()));
+    const QPoint beside[] = {{window.right() + 1, top}, {window.left() - box.width(), top},
+                             {left, window.bottom() + 1}, {left, window.top() - box.height()}};
+    for (const QPoint& place : beside) {
+        if (area.contains(QRect(place, box))) return place;
+    }
+    QPoint best = area.topLeft();
+    qint64 hidden = -1;
+    for (const QPoint& corner : {area.topLeft(), QPoint(area.right() - box.width(), area.top()),
+                                 QPoint(area.left(), area.bottom() - box.height()),
+                                 QPoint(area.right() - box.width(), area.bottom() - box.height())}) {
+        const QRect over = QRect(corner, box).intersected(picture);
+        const qint64 covered = over.isEmpty() ? 0 : qint64{over.width()} * over.height();
+        if (hidden < 0 || covered < hidden) {
+            best = corner;
+            hidden = covered;
+        }
+    }
+    return best;
 }
 
 // Notches past the zoom limits change nothing and draw nothing: a wheel spun on at the limit
@@ -323,16 +413,26 @@ void FrmTrenn::picShow_Wheel(int notches, float x, float y) {
 
 void FrmTrenn::lstParts_AllChecked(bool /*checked*/) { DrawParts(); }
 
-// Any button starts a drag; the press itself draws nothing.
+// Any button starts a drag; the press itself draws nothing. With Shift held, the drag moves
+// the model instead of turning it.
 void FrmTrenn::picShow_MouseDown(float x, float y) {
     m_dragging = kTrue;
     m_lastX = x;
     m_lastY = y;
+    panning_ = (picShow_->PressModifiers() & Qt::ShiftModifier) != 0;
 }
 
 // One step per move event whatever the distance, on the axes the check boxes allow.
 void FrmTrenn::picShow_MouseMove(float x, float y) {
     if (m_dragging != kTrue) return;
+    if (panning_) {
+        // The point of the model under the pointer at the press comes back under it; it is
+        // then still the point the drag holds.
+        view_.MoveBy(static_cast<double>(m_lastX) - x, static_cast<double>(m_lastY) - y);
+        ApplyView();
+        DrawParts();
+        return;
+    }
     if (chkHorizonalValue() == 1) {
         if (x < m_lastX) m_yaw = StepAngle(m_yaw, -ROTATION_STEP);
         if (x > m_lastX) m_yaw = StepAngle(m_yaw, ROTATION_STEP);

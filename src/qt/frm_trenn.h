@@ -15,6 +15,7 @@
 class QCheckBox;
 class QLabel;
 class QMessageBox;
+class QResizeEvent;
 
 namespace trenn {
 
@@ -79,8 +80,10 @@ public:
     void SetDrawThreads(int threads);
     // What part of the model the picture shows (zoom and centre).
     const PictureView& View() const { return view_; }
-    // The keys and drags the picture understands, as its tooltip and F1 show them.
+    // The keys and drags the picture understands, as F1 shows them.
     static QString KeysHelp();
+    // The picture's tooltip: one line that points to F1.
+    static QString PictureToolTip();
 
 protected slots:
     // Event handlers, connected in the constructor. Virtual so that the tests can watch the
@@ -94,6 +97,11 @@ protected slots:
     virtual void picShow_Wheel(int notches, float x, float y);
     // Tick all or clear all from the list's menu: one redraw.
     virtual void lstParts_AllChecked(bool checked);
+    // The picture area took a new size: the same view on it, drawn again once anything was.
+    virtual void picShow_Resized();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CentreOnScreen();
@@ -105,14 +113,22 @@ private:
     void PrepareAhead();
     // The zoom keys (+ and - of the main block and the keypad), F and F1; false for others.
     bool ViewKey(int keyCode);
+    // 1, 3 and 7 (main block or keypad) turn to the front, right and top; with Ctrl to the
+    // back, left and bottom. False for other keys.
+    bool StandardView(int keyCode);
+    // Places the controls for the window's size: the list and the picture take what it
+    // grows by, the boxes stay under the list.
+    void LayOut();
     QString PartToolTip(int index) const;
     void ShowKeysHelp();
+    QPoint HelpPlace(QSize box) const;
 
     float m_yaw = 0.0f;
     float m_pitch = 0.0f;
     Bool16 m_dragging = kFalse;
     float m_lastX = 0.0f;
     float m_lastY = 0.0f;
+    bool panning_ = false;  // the drag moves the view instead of turning it
     int redrawCount_ = 0;
     PictureView view_;
     QMessageBox* help_ = nullptr;  // made on first F1, owned by the window

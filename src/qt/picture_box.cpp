@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QWheelEvent>
 #include <qdrawutil.h>
@@ -14,7 +15,7 @@
 namespace trenn {
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
-    setFixedSize(picture::kOuterWidth, picture::kOuterHeight);
+    resize(picture::kOuterWidth, picture::kOuterHeight);
     setFocusPolicy(Qt::StrongFocus);
     // Moves without a button arrive too; the handler decides what they mean.
     setMouseTracking(true);
@@ -93,6 +94,16 @@ void PictureBox::paintEvent(QPaintEvent*) {
     }
 }
 
+void PictureBox::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QSize pixels = InnerRect().size().expandedTo(QSize(1, 1)) * pixelScale_;
+    if (pixels == image_.size()) return;
+    image_ = QImage(pixels, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(pixelScale_);
+    image_.fill(BackColor());
+    emit Resized();
+}
+
 void PictureBox::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     update();
@@ -111,10 +122,12 @@ void PictureBox::keyPressEvent(QKeyEvent* event) {
     // Tab never gets here (QWidget::event moves the focus first); every other key is ours,
     // arrows included, so nothing passes it on to move the focus.
     event->accept();
+    keyModifiers_ = event->modifiers();
     emit KeyDown(WindowsKeyCode(*event));
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
+    pressModifiers_ = event->modifiers();
     const QPointF user = ToUser(event->position());
     emit MouseDown(static_cast<float>(user.x()), static_cast<float>(user.y()));
 }

@@ -56,6 +56,10 @@ public:
     // A line from (x1, y1) to (x2, y2), DrawWidth pixels wide.
     void Line(float x1, float y1, float x2, float y2);
 
+    // The modifier keys held at the last button press and at the last key press.
+    Qt::KeyboardModifiers PressModifiers() const { return pressModifiers_; }
+    Qt::KeyboardModifiers KeyModifiers() const { return keyModifiers_; }
+
     // Direct access for fast drawing: the retained image (inner area, pixel coordinates of
     // ImageMapping(); dots and lines there are PixelScale() times as wide). Call ImageChanged() after drawing into it to have it shown.
     QImage& Image() { return image_; }
@@ -76,6 +80,8 @@ signals:
     void MouseUp(float x, float y);
     // The wheel turned by whole notches (positive away from the user) over the point (x, y).
     void Wheel(int notches, float x, float y);
+    // The area changed its size: the image has the new size and is blank.
+    void Resized();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -86,6 +92,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QColor Pen() const { return ColourFromBgr(foreColor_); }
@@ -96,6 +103,8 @@ private:
     ViewMapping mapping_;
     int drawWidth_ = 1;
     int wheelAngle_ = 0;  // eighths of a degree not yet making a whole notch
+    Qt::KeyboardModifiers pressModifiers_;
+    Qt::KeyboardModifiers keyModifiers_;
     std::uint32_t foreColor_ = 0;  // black
 };
 

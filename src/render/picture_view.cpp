@@ -54,9 +54,11 @@ void PictureView::Set(double zoom, double centreX, double centreY) {
     centreY_ = centreY;
 }
 
-void PictureView::Fit(double minX, double minY, double maxX, double maxY) {
-    const double halfWidth = (static_cast<double>(start_[2]) - start_[0]) / 2.0;
-    const double halfHeight = (static_cast<double>(start_[1]) - start_[3]) / 2.0;
+void PictureView::Fit(double minX, double minY, double maxX, double maxY, int width, int height) {
+    // How much more than the start frame the picture shows each way.
+    const auto [frameWidth, frameHeight] = FrameSize(width, height);
+    const double halfWidth = (static_cast<double>(start_[2]) - start_[0]) / 2.0 * (width / frameWidth);
+    const double halfHeight = (static_cast<double>(start_[1]) - start_[3]) / 2.0 * (height / frameHeight);
     const double needX = (maxX - minX) / 2.0 * 1.1;
     const double needY = (maxY - minY) / 2.0 * 1.1;
     double zoom = Zoom();
@@ -66,6 +68,17 @@ void PictureView::Fit(double minX, double minY, double maxX, double maxY) {
         if (needY > 0.0) zoom = std::min(zoom, halfHeight / needY);
     }
     Set(zoom, (minX + maxX) / 2.0, (minY + maxY) / 2.0);
+}
+
+void PictureView::MoveBy(double dx, double dy) {
+    if (!std::isfinite(centreX_ + dx) || !std::isfinite(centreY_ + dy)) return;
+    centreX_ += dx;
+    centreY_ += dy;
+}
+
+std::pair<double, double> PictureView::FrameSize(int width, int height) {
+    return {std::min<double>(width, static_cast<double>(height) * kStartWidth / kStartHeight),
+            std::min<double>(height, static_cast<double>(width) * kStartHeight / kStartWidth)};
 }
 
 std::array<double, 4> PictureView::Corners() const {
@@ -80,9 +93,7 @@ ViewMapping PictureView::Mapping(int width, int height) const {
     if (AtStart() && width == kStartWidth && height == kStartHeight) {
         return ViewMapping::FromScale(start_[0], start_[1], start_[2], start_[3], width, height);
     }
-    // The frame: as wide as the picture where that leaves it tall enough, else as tall.
-    const double frameWidth = std::min<double>(width, static_cast<double>(height) * kStartWidth / kStartHeight);
-    const double frameHeight = std::min<double>(height, static_cast<double>(width) * kStartHeight / kStartWidth);
+    const auto [frameWidth, frameHeight] = FrameSize(width, height);
     const double zoom = Zoom();
     const double spanX = (static_cast<double>(start_[2]) - start_[0]) / zoom;
     const double spanY = (static_cast<double>(start_[3]) - start_[1]) / zoom;

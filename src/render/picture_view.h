@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <utility>
 
 #include "render/view_mapping.h"
 
@@ -15,6 +16,9 @@ public:
     static constexpr double kNotch = 1.25;
     static constexpr double kMinZoom = 1.0 / 16.0;
     static constexpr double kMaxZoom = 4096.0;
+    // The picture's size at the start: what loading fits the model to.
+    static constexpr int kStartWidth = 395;
+    static constexpr int kStartHeight = 346;
 
     // The start view: the corners loading gave the picture area, (x1, y1) at the top left.
     void SetStart(float x1, float y1, float x2, float y2);
@@ -33,9 +37,13 @@ public:
     void KeepZoomOf(const PictureView& other);
     // A zoom factor and centre set by hand (trenn-inspect --zoom and --center).
     void Set(double zoom, double centreX, double centreY);
-    // Fits the box [minX, maxX] x [minY, maxY] of model coordinates into the picture, centred,
-    // with a margin of 5% each side. A box of no size keeps the zoom and only centres it.
-    void Fit(double minX, double minY, double maxX, double maxY);
+    // Fits the box [minX, maxX] x [minY, maxY] of model coordinates into the whole of a
+    // picture of width x height pixels, centred, with a margin of 5% each side. A box of no
+    // size keeps the zoom and only centres it.
+    void Fit(double minX, double minY, double maxX, double maxY, int width = kStartWidth,
+             int height = kStartHeight);
+    // Moves the view by (dx, dy) in model coordinates: the model moves the other way.
+    void MoveBy(double dx, double dy);
 
     double Zoom() const;
     double CentreX() const { return centreX_; }
@@ -43,14 +51,15 @@ public:
     // The corners to scale the picture area to: exactly the start corners at the start view.
     std::array<double, 4> Corners() const;
 
-    // The picture's proportions at the start: what loading fits the model to.
-    static constexpr int kStartWidth = 395;
-    static constexpr int kStartHeight = 346;
     // The mapping of a picture of any size: the largest box of the start picture's proportions
     // that fits in it, centred, shows what the start picture would show, and the rest of the
     // picture shows more of the model around it. At the start size and view it is exactly the
     // mapping of the start corners.
     ViewMapping Mapping(int width, int height) const;
+
+    // The frame of a picture: the largest box of the start picture's proportions that fits
+    // in it, as wide as the picture where that leaves it tall enough, else as tall.
+    static std::pair<double, double> FrameSize(int width, int height);
 
 private:
     double ZoomWith(int notches) const;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "app/picture_geometry.h"
@@ -107,4 +108,46 @@ TEST(PictureView, TurnedBoxOfTheCheckedParts) {
     EXPECT_NEAR(box[0], -9.0, 1e-5);
     EXPECT_NEAR(box[2], -3.0, 1e-5);
     EXPECT_FALSE(TurnedBox(parts, {false, false, false}, 0.0f, 0.0f, box));
+}
+
+// A picture of any size shows, in the largest box of the start picture's proportions that fits
+// in it, centred, what the start picture shows: the start corners land on that box's corners,
+// and zoom and centre work on it as on the start picture. At the start size and view the
+// mapping is the start corners' own, bit for bit.
+TEST(PictureView, EverySizeFramesTheStartPicture) {
+    const struct {
+        int width, height;
+        double frameWidth, frameHeight;
+    } sizes[] = {
+        {395, 346, 395, 346},
+        {800, 600, 600.0 * 395 / 346, 600},  // wider: as tall as the picture
+        {395, 800, 395, 346},                // taller: as wide
+        {1600, 1000, 1000.0 * 395 / 346, 1000},
+        {16, 16, 16, 16.0 * 346 / 395},
+    };
+    PictureView view;
+    view.SetStart(-7.0f, 6.131646f, 7.0f, -6.131646f);
+    for (const auto& s : sizes) {
+        SCOPED_TRACE(std::to_string(s.width) + " x " + std::to_string(s.height));
+        view.Home();
+        const ViewMapping m = view.Mapping(s.width, s.height);
+        const double left = (s.width - s.frameWidth) / 2, top = (s.height - s.frameHeight) / 2;
+        EXPECT_NEAR(m.PixelX(-7.0f), left, 1e-9);
+        EXPECT_NEAR(m.PixelX(7.0f), left + s.frameWidth, 1e-9);
+        EXPECT_NEAR(m.PixelY(6.131646f), top, 1e-9);
+        EXPECT_NEAR(m.PixelY(-6.131646f), top + s.frameHeight, 1e-9);
+        // Zoomed about a point, the point stays where it was in the picture.
+        const double before = m.PixelX(3.0);
+        view.ZoomAbout(4, 3.0, -1.0);
+        const ViewMapping zoomed = view.Mapping(s.width, s.height);
+        EXPECT_NEAR(zoomed.PixelX(3.0), before, 1e-9);
+        EXPECT_NEAR(zoomed.PixelX(3.0 + 1.0) - zoomed.PixelX(3.0), std::pow(1.25, 4) * s.frameWidth / 14.0, 1e-9);
+    }
+    view.Home();
+    const ViewMapping start = view.Mapping(395, 346);
+    const ViewMapping corners = ViewMapping::FromScale(-7.0f, 6.131646f, 7.0f, -6.131646f, 395, 346);
+    EXPECT_EQ(start.scaleX, corners.scaleX);
+    EXPECT_EQ(start.offsetX, corners.offsetX);
+    EXPECT_EQ(start.scaleY, corners.scaleY);
+    EXPECT_EQ(start.offsetY, corners.offsetY);
 }

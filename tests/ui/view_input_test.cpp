@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QWheelEvent>
 #include <QTest>
@@ -11,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <functional>
 #include <string>
 #include <vector>
@@ -472,8 +475,114 @@ TEST_F(ViewInput, FocusMarkAndHelp) {
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0]->isVisible());
     EXPECT_EQ(boxes[0]->text(), FrmTrenn::KeysHelp());
-    EXPECT_EQ(picShow()->toolTip(), FrmTrenn::KeysHelp());
+    for (const char* also : {"Ctrl+O", "F5", "drop", "Shift+drag", "1, 3, 7"}) {
+        EXPECT_TRUE(FrmTrenn::KeysHelp().contains(QString::fromLatin1(also))) << also;
+    }
+    // The box leaves the picture to the model: beside the window where the screen has room,
+    // else where it hides least.
+    const QRect picture(picShow()->mapToGlobal(QPoint(0, 0)), picShow()->size());
+    const QRect hidden = boxes[0]->frameGeometry().intersected(picture);
+    EXPECT_LT(hidden.width() * hidden.height(), picture.width() * picture.height() / 4)
+        << "the box hides " << hidden.width() << " x " << hidden.height() << " of the picture";
+    EXPECT_EQ(picShow()->toolTip(), "Keys and mouse: press F1");
     EXPECT_EQ(QApplication::focusWidget(), picShow());
+}
+
+// The window grows: the list takes the height it gains, the picture all the rest, the boxes
+// stay under the list; the picture keeps its framing (the model's middle stays in the
+// picture's middle, at the same scale while the height limits the frame), and the view
+// carries over. Back at its first size it shows the first picture again, pixel for pixel.
+TEST_F(ViewInput, TheWindowGrowsAndThePictureKeepsItsFraming) {
+    window.lstParts()->SetSelected(0, true);
+    Key(Qt::Key_Left);
+    Key(Qt::Key_Plus);
+    const QImage first = picShow()->Image().copy();
+    const QRect firstInk = InkBox(*picShow());
+    const struct {
+        QSize window;
+        int grownBy;  // in height
+    } sizes[] = {{QSize(900, 358), 0}, {QSize(900, 700), 342}, {QSize(536, 358), 0}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.window.width()) + " x " + std::to_string(size.window.height()));
+        const int redraws = window.RedrawCount();
+        window.resize(size.window);
+        QApplication::processEvents();
+        EXPECT_EQ(picShow()->geometry(), QRect(133, 4, size.window.width() - 137, size.window.height() - 8));
+        EXPECT_EQ(picShow()->Image().size(), picShow()->InnerRect().size());
+        EXPECT_EQ(window.lstParts()->geometry(), QRect(4, 20, 125, 289 + size.grownBy));
+        EXPECT_EQ(window.lblInfo(1)->pos(), QPoint(4, 312 + size.grownBy));
+        EXPECT_EQ(window.chkHorizonal()->pos(), QPoint(4, 328 + size.grownBy));
+        EXPECT_EQ(window.chkVertical()->pos(), QPoint(68, 328 + size.grownBy));
+        EXPECT_EQ(window.RedrawCount(), redraws + 1) << "one redraw for the new size";
+        EXPECT_EQ(window.Yaw(), kStep);
+        EXPECT_EQ(window.View().Zoom(), 1.25);
+        // The model's place and size in the picture scale with the frame.
+        const QRect ink = InkBox(*picShow());
+        const QSize picture = picShow()->Image().size();
+        const double frame = std::min(picture.width() / 395.0, picture.height() / 346.0);
+        EXPECT_NEAR(ink.center().x() - picture.width() / 2.0, frame * (firstInk.center().x() - 395 / 2.0), 1.5);
+        EXPECT_NEAR(ink.center().y() - picture.height() / 2.0, frame * (firstInk.center().y() - 346 / 2.0), 1.5);
+        EXPECT_NEAR(ink.width(), frame * firstInk.width(), 2.0);
+    }
+    EXPECT_EQ(picShow()->Image(), first);
+    window.showMaximized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.width() > 536; })) << "the window does not maximise";
+}
+
+// Shift+drag moves the model with the pointer, the rest of the view kept; a plain drag still
+// turns; Home undoes the move.
+TEST_F(ViewInput, ShiftDragMovesTheModelWithThePointer) {
+    window.lstParts()->SetSelected(0, true);
+    const QImage start = picShow()->Image().copy();
+    const QRect startInk = InkBox(*picShow());
+    QTest::mousePress(picShow(), Qt::LeftButton, Qt::ShiftModifier, At(100, 100));
+    Move(At(130, 90));
+    Move(At(160, 80));
+    QTest::mouseRelease(picShow(), Qt::LeftButton, Qt::ShiftModifier, At(160, 80));
+    EXPECT_EQ(window.Yaw(), 0.0f);
+    EXPECT_EQ(window.Pitch(), 0.0f);
+    EXPECT_EQ(InkBox(*picShow()), startInk.translated(60, -20));
+    Press(At(100, 100));
+    Move(At(130, 100));
+    Release(At(130, 100));
+    EXPECT_EQ(window.Yaw(), kStep);
+    Home();
+    EXPECT_EQ(picShow()->Image(), start);
+}
+
+// 1, 3 and 7 (main block and keypad) turn to the front, right and top; with Ctrl to the back,
+// left and bottom: both angles set to whole quarter turns, zoom and centre kept, one redraw.
+TEST_F(ViewInput, StandardViews) {
+    window.lstParts()->SetSelected(0, true);
+    Key(Qt::Key_Plus);
+    const float quarter = static_cast<float>(std::acos(0.0));
+    const float half = static_cast<float>(2 * std::acos(0.0));
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        float yaw, pitch;
+    } views[] = {
+        {Qt::Key_3, Qt::NoModifier, quarter, 0.0f},
+        {Qt::Key_7, Qt::NoModifier, 0.0f, quarter},
+        {Qt::Key_1, Qt::ControlModifier, half, 0.0f},
+        {Qt::Key_3, Qt::ControlModifier, -quarter, 0.0f},
+        {Qt::Key_7, Qt::ControlModifier, 0.0f, -quarter},
+        {Qt::Key_1, Qt::NoModifier, 0.0f, 0.0f},
+        {Qt::Key_3, Qt::KeypadModifier, quarter, 0.0f},
+        {Qt::Key_7, Qt::KeypadModifier, 0.0f, quarter},
+        {Qt::Key_1, Qt::KeypadModifier | Qt::ControlModifier, half, 0.0f},
+    };
+    for (const auto& v : views) {
+        SCOPED_TRACE(std::to_string(v.key) + (v.modifiers & Qt::ControlModifier ? " with Ctrl" : ""));
+        Key(Qt::Key_Left);  // from some other angle
+        const int redraws = window.RedrawCount();
+        Key(v.key, v.modifiers);
+        EXPECT_EQ(window.Yaw(), v.yaw);
+        EXPECT_EQ(window.Pitch(), v.pitch);
+        EXPECT_EQ(window.View().Zoom(), 1.25);
+        // One redraw for the view; Ctrl pressed on its own is a key that redraws too.
+        EXPECT_EQ(window.RedrawCount(), redraws + (v.modifiers & Qt::ControlModifier ? 2 : 1));
+    }
 }
 
 }  // namespace

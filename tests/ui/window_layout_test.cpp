@@ -86,16 +86,16 @@ TEST(WindowLayout, ControlsSitWhereTheLayoutPutsThem) {
     }
 }
 
-TEST(WindowLayout, LoadsHiddenFixedAndEmpty) {
+TEST(WindowLayout, LoadsHiddenAtItsLayoutsSizeAndEmpty) {
     FrmTrenn window;
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.parentWidget(), nullptr);
     EXPECT_EQ(window.windowTitle(), "Trenn");
+    EXPECT_EQ(window.size(), QSize(536, 358));
     EXPECT_EQ(window.minimumSize(), QSize(536, 358));
-    EXPECT_EQ(window.maximumSize(), QSize(536, 358));
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
     const QList<QSize> sizes = window.windowIcon().availableSizes();
     for (const int side : {16, 32, 48, 64, 128, 256}) {
         EXPECT_TRUE(sizes.contains(QSize(side, side))) << side;
