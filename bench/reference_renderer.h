@@ -74,8 +74,9 @@ inline void DrawReference(QImage& image, const std::vector<MeshPart>& parts,
 
 // A white picture with the checked parts drawn.
 inline QImage RenderReference(const std::vector<MeshPart>& parts, const std::vector<bool>& checked,
-                              float yaw, float pitch, const ViewMapping& mapping) {
-    QImage image(kReferenceWidth, kReferenceHeight, QImage::Format_RGB32);
+                              float yaw, float pitch, const ViewMapping& mapping,
+                              QSize size = QSize(kReferenceWidth, kReferenceHeight)) {
+    QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
     DrawReference(image, parts, checked, yaw, pitch, mapping);
     return image;

@@ -37,6 +37,7 @@
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
+#include "app/loaded_model.h"
 #include "model/rotation.h"
 #include "render/view_keys.h"
 
@@ -89,13 +90,21 @@ struct DrawRow {
     // half a second later.
     double tickAllMs = 0;
     double tickAllLaterMs = 0;
+    // A picture of 1600 x 1000, as in a maximised window.
+    double largeOneMs = 0;
+    double largeTwoMs = 0;
+    long largeDiffering1 = 0;
+    long largeDiffering2 = 0;
 };
 
-long DifferenceFromReference(BenchWindow& window) {
-    std::vector<bool> checked;
-    for (int i = 0; i < window.lstParts()->ListCount(); ++i) checked.push_back(window.lstParts()->Selected(i));
-    const QImage reference = trenn::RenderReference(trenn::g_parts, checked, window.Yaw(),
-                                                    window.Pitch(), window.picShow()->Mapping());
+// The picture size of the large rows, and the window that gives it.
+constexpr int kLargeWidth = 1600;
+constexpr int kLargeHeight = 1000;
+
+long DifferenceFromReference(BenchWindow& window, const std::vector<trenn::MeshPart>& parts) {
+    const QImage reference = trenn::RenderReference(parts, window.lstParts()->Ticks(), window.Yaw(),
+                                                    window.Pitch(), window.picShow()->Mapping(),
+                                                    window.picShow()->Image().size());
     return trenn::CountDifferingPixels(window.picShow()->Image(), reference);
 }
 
@@ -116,20 +125,25 @@ double MedianRedrawMs(BenchWindow& window, int threads, int runs) {
 std::string g_savePrefix;  // --save: where the redrawn pictures go
 bool g_reference = true;    // --no-reference: redraw timings only
 
-// A window on the current model, nothing ticked yet, looking down on the layers at an angle:
-// 30 degrees of pitch, 15 of yaw.
-void SetUpWindow(BenchWindow& window) {
-    for (std::size_t k = 0; k < trenn::g_parts.size(); ++k) window.AddPartItem("layer " + std::to_string(k + 1));
+// A window on the model, nothing ticked yet, looking down on the layers at an angle: 30 degrees
+// of pitch, 15 of yaw.
+void SetUpWindow(BenchWindow& window, const std::vector<trenn::MeshPart>& parts) {
+    trenn::g_parts = parts;
+    trenn::LoadedModel model;
+    model.parts = parts;
+    for (std::size_t k = 0; k < parts.size(); ++k) window.AddPartItem("layer " + std::to_string(k + 1));
     trenn::SetViewScale(trenn::ComputeViewExtent(), window);
+    window.ShowModel(model);
+    trenn::g_parts.clear();
     for (int i = 0; i < 6; ++i) window.Press(trenn::kKeyUp);
     for (int i = 0; i < 3; ++i) window.Press(trenn::kKeyLeft);
 }
 
 DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     DrawRow row;
-    trenn::g_parts = trenn::bench::ToMeshParts(trenn::bench::LayeredTerrain(triangles, 7));
-    row.triangles = CountTriangles(trenn::g_parts);
-    row.parts = trenn::g_parts.size();
+    const std::vector<trenn::MeshPart> parts = trenn::bench::ToMeshParts(trenn::bench::LayeredTerrain(triangles, 7));
+    row.triangles = CountTriangles(parts);
+    row.parts = parts.size();
 
     // As loading leaves it: shown, with the redraw working out every part's needs in the
     // background. Ticked at once, and as a user would, half a second later.
@@ -137,7 +151,7 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     for (int i = 0; i < 5; ++i) {
         for (const bool later : {false, true}) {
             BenchWindow fresh;
-            SetUpWindow(fresh);
+            SetUpWindow(fresh, parts);
             fresh.ShowWindow();
             if (later) std::this_thread::sleep_for(std::chrono::milliseconds(500));
             const auto start = Clock::now();
@@ -149,15 +163,15 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     row.tickAllLaterMs = Median(laterTicks);
 
     BenchWindow window;
-    SetUpWindow(window);
+    SetUpWindow(window, parts);
     window.lstParts()->SetAllSelected(true);
 
     const double perMillion = 1e6 / static_cast<double>(std::max<std::int64_t>(row.triangles, 1));
     const int drawRuns = std::max(5, static_cast<int>(60 * repsScale * std::min(perMillion, 10.0)));
     row.oneThreadMs = MedianRedrawMs(window, 1, drawRuns);
-    row.differing1 = g_reference ? DifferenceFromReference(window) : -1;
+    row.differing1 = g_reference ? DifferenceFromReference(window, parts) : -1;
     row.twoThreadMs = MedianRedrawMs(window, 2, drawRuns);
-    row.differing2 = g_reference ? DifferenceFromReference(window) : -1;
+    row.differing2 = g_reference ? DifferenceFromReference(window, parts) : -1;
     if (!g_savePrefix.empty()) {
         window.picShow()->Image().save(QString::fromStdString(g_savePrefix + std::to_string(triangles) + ".png"));
     }
@@ -169,9 +183,9 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
                                                                trenn::picture::kInnerWidth,
                                                                trenn::picture::kInnerHeight));
     row.zoomedOneMs = MedianRedrawMs(window, 1, drawRuns);
-    row.zoomedDiffering1 = g_reference ? DifferenceFromReference(window) : -1;
+    row.zoomedDiffering1 = g_reference ? DifferenceFromReference(window, parts) : -1;
     row.zoomedTwoMs = MedianRedrawMs(window, 2, drawRuns);
-    row.zoomedDiffering2 = g_reference ? DifferenceFromReference(window) : -1;
+    row.zoomedDiffering2 = g_reference ? DifferenceFromReference(window, parts) : -1;
     if (!g_savePrefix.empty()) {
         window.picShow()->Image().save(
             QString::fromStdString(g_savePrefix + std::to_string(triangles) + "-x8.png"));
@@ -179,17 +193,34 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     const float e = static_cast<float>(halfWidth * 8.0), f = static_cast<float>(halfHeight * 8.0);
     window.picShow()->Scale(-e, f, e, -f);
 
-    std::vector<bool> checked(trenn::g_parts.size(), true);
+    std::vector<bool> checked(parts.size(), true);
     row.referenceRuns = g_reference ? std::max(1, static_cast<int>(5 * repsScale * std::min(perMillion, 1.0))) : 0;
     std::vector<double> times;
     for (int i = 0; i < row.referenceRuns; ++i) {
         const auto start = Clock::now();
-        const QImage image = trenn::RenderReference(trenn::g_parts, checked, window.Yaw(), window.Pitch(),
+        const QImage image = trenn::RenderReference(parts, checked, window.Yaw(), window.Pitch(),
                                                     window.picShow()->Mapping());
         times.push_back(MsSince(start));
     }
     row.referenceMs = Median(times);
-    trenn::g_parts.clear();
+
+    // The same view in a window grown until its picture is 1600 x 1000 pixels.
+    window.show();
+    window.resize(kLargeWidth + 141, kLargeHeight + 12);
+    QApplication::processEvents();
+    if (window.picShow()->Image().size() != QSize(kLargeWidth, kLargeHeight)) {
+        std::fprintf(stderr, "the grown picture is %d x %d\n", window.picShow()->Image().width(),
+                     window.picShow()->Image().height());
+        std::exit(1);
+    }
+    row.largeOneMs = MedianRedrawMs(window, 1, drawRuns);
+    row.largeDiffering1 = g_reference ? DifferenceFromReference(window, parts) : -1;
+    row.largeTwoMs = MedianRedrawMs(window, 2, drawRuns);
+    row.largeDiffering2 = g_reference ? DifferenceFromReference(window, parts) : -1;
+    if (!g_savePrefix.empty()) {
+        window.picShow()->Image().save(
+            QString::fromStdString(g_savePrefix + std::to_string(triangles) + "-large.png"));
+    }
     return row;
 }
 
@@ -375,6 +406,17 @@ int main(int argc, char** argv) {
                         row.zoomedTwoMs / row.twoThreadMs, row.zoomedDiffering1, row.zoomedDiffering2);
         }
         std::printf("(x unzoomed: zoomed / unzoomed on 2 threads)\n");
+
+        std::printf("\nLarge picture, %d x %d, as in a maximised window (medians; against the reference)\n",
+                    kLargeWidth, kLargeHeight);
+        std::printf("%10s | %15s | %15s | %9s | %17s\n", "triangles", "DrawParts 1t ms", "DrawParts 2t ms",
+                    "x small", "differing pixels");
+        for (const DrawRow& row : rows) {
+            std::printf("%10lld | %15.3f | %15.3f | %8.2fx | %8ld / %-6ld\n",
+                        static_cast<long long>(row.triangles), row.largeOneMs, row.largeTwoMs,
+                        row.largeTwoMs / row.twoThreadMs, row.largeDiffering1, row.largeDiffering2);
+        }
+        std::printf("(x small: large / 395 x 346 on 2 threads)\n");
 
         std::printf("\nTick all parts in a window just shown, to the first picture (median of 5, 2 threads)\n");
         std::printf("%10s | %5s | %16s | %17s\n", "triangles", "parts", "at once ms", "after 0.5 s ms");

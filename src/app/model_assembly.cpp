@@ -451,7 +451,19 @@ AssemblyOutcome Assemble(const std::function<ViewerWindow&()>& loadWindow,
         }
 
         const BinaryFile& scratch = openScratch();
-        ReadParts(scratch, dataEnd, 0, g_parts.size());
+        const std::string& firstName = symbols.at(static_cast<std::size_t>(first)).name;
+        if (firstName.compare(0, std::strlen(kPartPrefix), kPartPrefix) == 0) {
+            ReadParts(scratch, dataEnd, 0, g_parts.size());
+        } else {
+            // No part symbol: the first symbol kept is read as the one part. Where that fails,
+            // what the user needs to hear is that the file names no part.
+            try {
+                ReadParts(scratch, dataEnd, 0, g_parts.size());
+            } catch (const LoadFailure& failure) {
+                Fail("no symbol name starts with \"" + std::string(kPartPrefix) + "\" (the first symbol kept, \"" +
+                     firstName + "\", was read as a part instead: " + failure.what() + ")");
+            }
+        }
         RequireBoundedWork(g_parts, std::min(scratch.Size(), dataEnd));
         SetViewScale(ComputeViewExtent(), window);
         window.ShowWindow();

@@ -39,21 +39,23 @@ namespace {
 using namespace trenn;
 
 constexpr const char* kUsage =
-    "usage: trenn-inspect [--full] [--render OUT.png [--check all|N,M,...] [--keys KEY,...]\n"
-    "                     [--zoom F] [--center X,Y] [--fit]] OBJECT\n"
+    "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--check all|N,M,...]\n"
+    "                     [--keys KEY,...] [--zoom F] [--center X,Y] [--fit]] [--] OBJECT\n"
     "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
     "\n\nLoads OBJECT as the viewer does and prints the parts it found, or why it failed, as "
     "JSON.\n"
     "  --full            also print every vertex and index\n"
-    "  --render OUT.png  also write the picture area as the viewer shows it (395 x 346 pixels)\n"
+    "  --render OUT.png  also write the picture area as the viewer shows it\n"
+    "  --size WxH        the picture's size in pixels, 16 to 8192 each way (default 395x346)\n"
     "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
     "  --zoom F          zoom the picture by F (1/16 to 4096) about its centre\n"
     "  --center X,Y      put the model point (X, Y) in the middle of the picture\n"
     "  --fit             fit the ticked parts, as the keys turned them, into the picture\n"
+    "  --                the object's name follows, even if it starts with -\n"
     "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
     "written.\n";
@@ -67,6 +69,8 @@ struct Options {
     std::optional<double> zoom;
     std::optional<std::pair<double, double>> center;
     bool fit = false;
+    int width = PictureView::kStartWidth;
+    int height = PictureView::kStartHeight;
 };
 
 struct UsageError {
@@ -182,6 +186,22 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--fit") {
             options.fit = true;
             pictureOptions = true;
+        } else if (arg == "--size") {
+            const std::string& text = value();
+            const std::size_t x = text.find('x');
+            const auto side = [&](const std::string& item) -> int {
+                int number = 0;
+                const char* end = item.data() + item.size();
+                const auto result = std::from_chars(item.data(), end, number);
+                if (item.empty() || result.ec != std::errc() || result.ptr != end || number < 16 || number > 8192) {
+                    throw UsageError{"--size: \"" + text + "\" is not a size WxH, 16 to 8192 each way"};
+                }
+                return number;
+            };
+            if (x == std::string::npos) side("");
+            options.width = side(text.substr(0, x));
+            options.height = side(text.substr(x + 1));
+            pictureOptions = true;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             throw UsageError{"unknown option " + arg};
         } else if (!haveObject) {
@@ -193,7 +213,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     if (!haveObject) throw UsageError{"no object file"};
     if (pictureOptions && !options.render) {
-        throw UsageError{"--check, --keys, --zoom, --center and --fit need --render"};
+        throw UsageError{"--size, --check, --keys, --zoom, --center and --fit need --render"};
     }
     if (options.fit && (options.zoom || options.center)) {
         throw UsageError{"--fit chooses the zoom and centre itself: leave out --zoom and --center"};
@@ -227,16 +247,15 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, const LoadedMod
     view.SetStart(scale[0], scale[1], scale[2], scale[3]);
     std::array<double, 4> box{};
     if (options.fit && TurnedBox(model.parts, scene.checked, scene.yaw, scene.pitch, box)) {
-        view.Fit(box[0], box[1], box[2], box[3]);
+        view.Fit(box[0], box[1], box[2], box[3], options.width, options.height);
     } else if (options.zoom || options.center) {
         const auto [x, y] = options.center.value_or(std::pair{view.CentreX(), view.CentreY()});
         view.Set(options.zoom.value_or(1.0), x, y);
     }
-    scene.mapping = view.Mapping(picture::kInnerWidth, picture::kInnerHeight);
-    std::vector<std::uint32_t> pixels(
-        static_cast<std::size_t>(picture::kInnerWidth) * picture::kInnerHeight, kBackgroundColour);
-    const RasterTarget target{pixels.data(), picture::kInnerWidth, picture::kInnerHeight,
-                              picture::kInnerWidth};
+    scene.mapping = view.Mapping(options.width, options.height);
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(options.width) * options.height,
+                                      kBackgroundColour);
+    const RasterTarget target{pixels.data(), options.width, options.height, options.width};
     if (!DrawWireframe(scene, target)) return {};
     return pixels;
 }
@@ -332,7 +351,7 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             std::cerr << "trenn-inspect: not enough memory to draw the picture\n";
             return 3;
         }
-        if (const auto problem = WritePng(*options.render, pixels, picture::kInnerWidth, picture::kInnerHeight)) {
+        if (const auto problem = WritePng(*options.render, pixels, options.width, options.height)) {
             std::cerr << "trenn-inspect: " << *problem << "\n";
             return 3;
         }

@@ -39,6 +39,16 @@ elfgen::Bytes WithCoordinate(float value) {
     return Fixture("__geoprimdatabufferWing", mesh).elf.Build();
 }
 
+// An object of plain data, as a compiler makes it of `int counter;`: no part symbol.
+elfgen::Bytes CounterOnly() {
+    elfgen::ElfBuilder elf;
+    const std::uint16_t data = elf.AddProgbits(elfgen::Bytes(16, 0));
+    std::vector<std::uint32_t> names;
+    const std::uint16_t strtab = elf.AddStrtab({"counter"}, &names);
+    elf.AddSymtab({{}, {names[0], 0, 4, 0x11, 0, data}}, strtab);
+    return elf.Build();
+}
+
 elfgen::Bytes Elf64(const std::function<void(Fixture&)>& change) {
     return Model([&](Fixture& f) {
         f.elf.ident[4] = 2;
@@ -92,6 +102,9 @@ TEST(FailureDetail, EachFailureSaysWhy) {
         {"no part symbol", bytes(Model([](Fixture& f) { f.SymbolShndx(Fixture::kPartRecord, 0xFF00); })),
          Exit::kNotUnderstood,
          "no symbol name starts with \"__geoprimdatabuffer\", and the first symbol kept has an empty name"},
+        {"no part symbol, the first symbol at value 0", bytes(CounterOnly()), Exit::kCorrupt,
+         "no symbol name starts with \"__geoprimdatabuffer\" (the first symbol kept, \"counter\", was read as "
+         "a part instead: part 1 (symbol 0, value 0x0): the symbol value is below 1)"},
         {"symbol value 0", bytes(Model([](Fixture& f) { f.SymbolField(Fixture::kPartRecord, 4, 0); })),
          Exit::kCorrupt, "part 1 (symbol 1, value 0x0): the symbol value is below 1"},
         {"vertex count 0", bytes(Model([](Fixture& f) { f.MeshField(Fixture::kVertexCount, 0); })),

@@ -347,6 +347,12 @@ class Usage(InspectCase):
             ["--render", "out.png", "--center", "1,inf", cube],
             ["--render", "out.png", "--fit", "--zoom", "2", cube],
             ["--render", "out.png", "--center", "0,0", "--fit", cube],
+            ["--size", "800x600", cube],
+            ["--render", "out.png", "--size", "800", cube],
+            ["--render", "out.png", "--size", "15x600", cube],
+            ["--render", "out.png", "--size", "800x8193", cube],
+            ["--render", "out.png", "--size", "800x600x2", cube],
+            ["--render", "out.png", "--size", "x600", cube],
         ]
         for args in cases:
             with self.subTest(args=args):
@@ -377,7 +383,7 @@ class Usage(InspectCase):
                 self.assertEqual((code, err), (0, ""))
                 if answer == help_:
                     self.assertTrue(out.startswith("usage: trenn-inspect"), out)
-                    for option in ("--full", "--render", "--check", "--keys", "--zoom", "--center",
+                    for option in ("--full", "--render", "--size", "--check", "--keys", "--zoom", "--center",
                                    "--fit", "--version"):
                         self.assertIn(option, out)
                 else:
@@ -446,6 +452,10 @@ class Render(InspectCase):
         self.assertEqual(doc.pop("render"), "pic.png")
         self.assertEqual(doc, plain)
         self.assertEqual(png_size(self.path("pic.png")), (395, 346))
+        for size in ((16, 16), (800, 600), (8192, 16)):
+            with self.subTest(size=size):
+                self.load("--render", "sized.png", "--size", "%dx%d" % size, torus)
+                self.assertEqual(png_size(self.path("sized.png")), size)
 
     def test_picture_that_cannot_be_written(self):
         # Exit 3 with the reason, no JSON, and nothing half-written left behind.
