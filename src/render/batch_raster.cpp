@@ -161,6 +161,7 @@ enum LineKind : int32_t {
     kLineShort = 0,    // at most kRunPixels pixels, all given by the offsets
     kLineSkipped = 1,  // not drawn, or none of its pixels lies inside the image
     kLineOther = 2,    // longer, an end far outside, or ends too close: the general path
+    kLineInnerLong = 3,  // longer, wholly inside: the exact walk straight from its 26.6 ends
 };
 
 struct LineSetUp {
@@ -291,9 +292,67 @@ void SetUpInnerLines(LineSetUp& __restrict c, int base, const RasterPackedPoint*
             along += majorStep & more;
             minor += inc & more;
         }
-        const int32_t other = nearZero | Mask<int32_t>(count > kRunPixels);
+        const int32_t longer = Mask<int32_t>(count > kRunPixels);
         const int32_t skipped = Mask<int32_t>((flags[i] & drawMask) == 0);
-        c.kind[base + i] = Select<int32_t>(skipped, kLineSkipped, other & kLineOther);
+        const int32_t kind = Select<int32_t>(nearZero, kLineOther, longer & kLineInnerLong);
+        c.kind[base + i] = Select<int32_t>(skipped, kLineSkipped, kind);
+    }
+}
+
+// The slope for any line inside an image of sides below 2^24 pixels, in double precision:
+// the same quotient ExactSlope gives, in a form that vectorises.
+inline int32_t WideSlope(int32_t dn, int32_t dm) {
+    return static_cast<int32_t>(static_cast<double>(dn) * 65536.0 / static_cast<double>(dm));
+}
+
+// The walks of the longer lines wholly inside the image, set up together: a pixel offset to
+// start from, the steps along and across, the minor position and the pixel count.
+struct LongWalks {
+    alignas(64) int32_t start[kLineChunk];
+    alignas(64) int32_t majorStep[kLineChunk];
+    alignas(64) int32_t minorStep[kLineChunk];
+    alignas(64) int32_t run[kLineChunk];
+    alignas(64) int32_t inc[kLineChunk];
+    alignas(64) int32_t count[kLineChunk];
+};
+
+TRENN_VECTOR_CLONES
+void SetUpLongWalks(LongWalks& __restrict w, const int32_t* __restrict ax, const int32_t* __restrict ay,
+                    const int32_t* __restrict bx, const int32_t* __restrict by, int n, int32_t stride) {
+    for (int i = 0; i < n; ++i) {
+        const LineWalk<int32_t> walk = SetUpWalk<int32_t>(ax[i], ay[i], bx[i], by[i], WideSlope);
+        w.majorStep[i] = Select<int32_t>(walk.steep, stride, 1);
+        w.minorStep[i] = Select<int32_t>(walk.steep, 1, stride);
+        w.start[i] = walk.major * w.majorStep[i];
+        w.run[i] = walk.run;
+        w.inc[i] = walk.inc;
+        w.count[i] = walk.count;
+    }
+}
+
+// Draws the set-up walks: four pixels a round with masked steps, as the exact inner line does.
+void DrawLongWalks(const LongWalks& w, int n, std::uint32_t* pixels, std::uint32_t argb) {
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t* at = pixels + w.start[i];
+        const std::ptrdiff_t majorStep = w.majorStep[i], minorStep = w.minorStep[i];
+        int32_t minor = w.run[i];
+        const int32_t inc = w.inc[i];
+        const int32_t last = w.count[i] - 1;
+        for (int32_t k = 0;;) {
+            const int32_t go0 = (k - last) >> 31;
+            const int32_t go1 = (k + 1 - last) >> 31;
+            const int32_t go2 = (k + 2 - last) >> 31;
+            Put(at + (minor >> 16) * minorStep, argb);
+            minor += inc & go0, at += majorStep & go0;
+            Put(at + (minor >> 16) * minorStep, argb);
+            minor += inc & go1, at += majorStep & go1;
+            Put(at + (minor >> 16) * minorStep, argb);
+            minor += inc & go2, at += majorStep & go2;
+            Put(at + (minor >> 16) * minorStep, argb);
+            k += 4;
+            if (k > last) break;
+            minor += inc, at += majorStep;
+        }
     }
 }
 
@@ -313,6 +372,8 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
         return;
     }
     LineSetUp c;
+    LongWalks walks;
+    alignas(64) int32_t longAx[kLineChunk], longAy[kLineChunk], longBx[kLineChunk], longBy[kLineChunk];
     std::uint32_t* const pixels = target.pixels;
     for (std::size_t first = 0; first < run.count; first += kLineChunk) {
         const int n = static_cast<int>(std::min<std::size_t>(kLineChunk, run.count - first));
@@ -337,6 +398,7 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
             }
             g = end;
         }
+        int longer = 0;
         for (int i = 0; i < n; ++i) {
             const int32_t kind = c.kind[i];
             if (kind == kLineShort) [[likely]] {
@@ -346,9 +408,21 @@ void RasterLines(const RasterTarget& target, const double* x, const double* y,
                 Put(pixels + c.offset[2][i], argb);
                 Put(pixels + c.offset[3][i], argb);
                 Put(pixels + c.offset[4][i], argb);
+            } else if (kind == kLineInnerLong) {
+                // Set up together below: the slope's division, one line at a time, would stall.
+                const std::size_t at = first + static_cast<std::size_t>(i);
+                longAx[longer] = run.from[at].x;
+                longAy[longer] = run.from[at].y;
+                longBx[longer] = run.to[at].x;
+                longBy[longer] = run.to[at].y;
+                ++longer;
             } else if (kind == kLineOther) {
                 general(first + static_cast<std::size_t>(i));
             }
+        }
+        if (longer > 0) {
+            SetUpLongWalks(walks, longAx, longAy, longBx, longBy, longer, static_cast<int32_t>(target.stride));
+            DrawLongWalks(walks, longer, pixels, argb);
         }
     }
 }

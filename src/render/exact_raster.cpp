@@ -79,8 +79,10 @@ void StrokeChecked(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, in
 // A line known to stay inside the image, without data-dependent branches: short wireframe
 // edges come in random directions and lengths, and mispredicted branches would cost more than
 // the drawing itself.
-inline void StrokeInner(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
-                        std::uint32_t argb) {
+}  // namespace
+
+void raster::RasterInnerLine(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                     std::uint32_t argb) {
     const LineWalk<int64_t> walk = SetUpWalk<int64_t>(x1, y1, x2, y2, ExactSlope);
     if (walk.empty) return;
     const std::ptrdiff_t majorStep = Select<int64_t>(walk.steep, t.stride, 1);
@@ -108,8 +110,6 @@ inline void StrokeInner(const RasterTarget& t, int32_t x1, int32_t y1, int32_t x
         run += inc, at += majorStep;
     }
 }
-
-}  // namespace
 
 void RasterDot(const RasterTarget& target, double cx, double cy, int width, std::uint32_t argb) {
     const double half = width / 2.0;
@@ -150,7 +150,7 @@ void RasterLine(const RasterTarget& target, double x1, double y1, double x2, dou
     }
     if (IsInner(x1, target.width) && IsInner(x2, target.width) && IsInner(y1, target.height) &&
         IsInner(y2, target.height)) {
-        StrokeInner(target, ToFixed(x1), ToFixed(y1), ToFixed(x2), ToFixed(y2), argb);
+        RasterInnerLine(target, ToFixed(x1), ToFixed(y1), ToFixed(x2), ToFixed(y2), argb);
         return;
     }
     // The stroker clips to one pixel beyond the image in floating point, then converts the

@@ -79,6 +79,11 @@ template <typename Int, typename Slope>
     return {steep, Mask<Int>(span == 0), inc, major, count, run};
 }
 
+// A line between two 26.6 points that both lie at least a pixel inside the image and do not
+// coincide: the exact line's own walk, without its checks.
+void RasterInnerLine(const RasterTarget& target, std::int32_t x1, std::int32_t y1, std::int32_t x2,
+                     std::int32_t y2, std::uint32_t argb);
+
 // The slope for any line the stroker walks (spans below 2^31 in 26.6): the quotient is below
 // 2^17 and the operands below 2^47, so the double quotient truncates exactly as integer
 // division would, and the divider is pipelined.
