@@ -2,6 +2,7 @@
 # Takes the README's pictures with the real viewer under Xvfb, each grabbed by its window:
 #   docs/screenshot.png        the torus sample, two thirds of its parts ticked, turned a few steps
 #   docs/screenshot-wheel.png  the ferris wheel sample, every part ticked, turned a few steps
+#   docs/screenshot-maximised.png  the same in a window as large as the 1920 x 1080 screen
 # Usage: scripts/update_screenshots.sh [BUILD_DIR]   (default: build; built here if needed)
 # The X display is :81 unless TRENN_SCREENSHOT_DISPLAY says otherwise.
 set -euo pipefail
@@ -9,10 +10,10 @@ source "$(dirname "$0")/setup.sh"
 build="${1:-build}"
 display="${TRENN_SCREENSHOT_DISPLAY:-:81}"
 
-trenn_step 1/5 "Installing missing Debian packages"
+trenn_step 1/6 "Installing missing Debian packages"
 trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}" xvfb xdotool imagemagick x11-utils
 
-trenn_step 2/5 "Building trenn and the samples in $build/"
+trenn_step 2/6 "Building trenn and the samples in $build/"
 [ -f "$TRENN_ROOT/$build/build.ninja" ] || trenn_configure "$build"
 trenn_compile "$build" trenn samples
 
@@ -28,11 +29,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-trenn_step 3/5 "Starting an X server on $display"
+trenn_step 3/6 "Starting an X server on $display"
 if xdpyinfo -display "$display" >/dev/null 2>&1; then
     trenn_note "$display is already running; using it."
 else
-    Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do
         xdpyinfo -display "$display" >/dev/null 2>&1 && break
@@ -56,10 +57,12 @@ wait_window() {
     return 1
 }
 
-# shoot SAMPLE OUT "LIST POSITIONS" "KEYS": opens SAMPLE in a fresh Trenn, ticks the parts at
-# the list positions, turns the model with the keys and grabs the window into OUT.
+# shoot SAMPLE OUT "LIST POSITIONS" "KEYS" [maximised]: opens SAMPLE in a fresh Trenn, ticks the
+# parts at the list positions, turns the model with the keys and grabs the window into OUT;
+# "maximised" first makes the window as large as the screen (there is no window manager to
+# maximise it).
 shoot() {
-    local sample=$1 out=$2 parts=($3) keys=($4)
+    local sample=$1 out=$2 parts=($3) keys=($4) size=${5:-}
     # Opens in samples/, so the dialog takes the bare file name, as a user would type it.
     cd "$TRENN_ROOT/$build/samples"
     QT_QPA_PLATFORM=xcb "$TRENN_ROOT/$build/trenn" >"$work/trenn.log" 2>&1 &
@@ -74,6 +77,10 @@ shoot() {
     xdotool key Return
 
     window=$(wait_window Trenn)
+    if [ "$size" = maximised ]; then
+        xdotool windowmove "$window" 0 0 windowsize "$window" 1920 1080
+        sleep 0.5
+    fi
     trenn_note "Trenn window: $window ($(xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w " x " h }'))"
     sleep 0.5
     # Check boxes of the part list sit 14 px apart in window coordinates.
@@ -108,12 +115,16 @@ shoot() {
     trenn_note "Wrote ${out#"$TRENN_ROOT"/} ($(identify -format '%w x %h' "$out"), $colours colours)."
 }
 
-trenn_step 4/5 "Running Trenn on samples/torus.o and grabbing its window"
+trenn_step 4/6 "Running Trenn on samples/torus.o and grabbing its window"
 # Two thirds of the torus: list positions 0 to 7 of 12.
 shoot torus.o "$TRENN_ROOT/docs/screenshot.png" "0 1 2 3 4 5 6 7" \
     "Right Right Right Right Up Up Up Up Up Up"
 
-trenn_step 5/5 "Running Trenn on samples/ferris_wheel.o and grabbing its window"
+trenn_step 5/6 "Running Trenn on samples/ferris_wheel.o and grabbing its window"
 # Every one of its eight parts.
 shoot ferris_wheel.o "$TRENN_ROOT/docs/screenshot-wheel.png" "0 1 2 3 4 5 6 7" \
     "Left Left Left Up Up"
+
+trenn_step 6/6 "Running Trenn on samples/ferris_wheel.o in a window as large as the screen"
+shoot ferris_wheel.o "$TRENN_ROOT/docs/screenshot-maximised.png" "0 1 2 3 4 5 6 7" \
+    "Left Left Left Up Up" maximised
