@@ -87,9 +87,7 @@ struct WireframeRenderer::State {
         if (ahead.joinable()) ahead.join();
     }
 
-    // The parts a redraw of the scene shows: a part drawn again later in the list covers every
-    // pixel of its first drawing with the same colours, and parts in between could only be
-    // covered by it, so only the last drawing of each distinct part counts.
+    // The parts a redraw of the scene shows (ShownListPositions).
     static std::vector<const MeshPart*> ShownParts(const WireframeScene& scene);
     // Finds or reserves the work of the parts, then has it done on both threads where there are two.
     std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t allowed);
@@ -98,10 +96,10 @@ struct WireframeRenderer::State {
     void Job(int member);
 };
 
-std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const WireframeScene& scene) {
+std::vector<std::size_t> ShownListPositions(const WireframeScene& scene) {
     const std::vector<MeshPart>& parts = *scene.parts;
     const std::size_t listed = std::min(scene.checked.size(), parts.size());
-    std::vector<const MeshPart*> shown;
+    std::vector<std::size_t> shown;
     std::set<std::tuple<const unsigned char*, std::size_t, std::size_t, const unsigned char*, std::size_t,
                         std::int32_t>>
         seen;
@@ -112,10 +110,16 @@ std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const Wirefram
         const IndexList& x = part.indices;
         if (seen.emplace(v.StoredData(), v.StoredBytes(), v.size(), x.StoredData(), x.StoredBytes(), x.Count())
                 .second) {
-            shown.push_back(&part);
+            shown.push_back(i);
         }
     }
     std::reverse(shown.begin(), shown.end());
+    return shown;
+}
+
+std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const WireframeScene& scene) {
+    std::vector<const MeshPart*> shown;
+    for (const std::size_t i : ShownListPositions(scene)) shown.push_back(&(*scene.parts)[i]);
     return shown;
 }
 

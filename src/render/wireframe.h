@@ -27,6 +27,12 @@ struct WireframeScene {
     int pixelScale = 1;
 };
 
+// The list positions a redraw of the scene draws, in list order: every checked entry, except
+// that of entries showing the same vertex and index arrays only the last one counts. Drawn
+// again later, a part covers every pixel of its first drawing, and parts in between could only
+// be covered by it.
+std::vector<std::size_t> ShownListPositions(const WireframeScene& scene);
+
 // Draws scenes of one model: every checked part over what the target holds, first a dot for
 // every vertex, then the outline of every triangle of its strip. A triple naming a vertex
 // outside the part, a degenerate triple and a vertex whose rotation faults are skipped.
