@@ -249,6 +249,46 @@ TEST(ShadedCoverage, EveryFillCopyGivesTheSamePixels) {
     }
 }
 
+// The coverage masks worked out for many small triangles at once are the pixels FillTriangle
+// covers, for random small triangles, many with corners and edges on pixel centres, near and
+// across the picture's sides.
+TEST(ShadedCoverage, SmallTriangleMasksAreTheFilledPixels) {
+    constexpr int kW = 50, kH = 30;
+    std::mt19937 random(9);
+    std::uniform_int_distribution<int> centre(-4 * 256, 54 * 256), reach(-3 * 256, 3 * 256), snap(0, 3);
+    auto batch = std::make_unique<SmallCoverage>();
+    int small = 0;
+    for (int round = 0; round < 20; ++round) {
+        std::vector<std::array<GridPoint, 3>> triangles;
+        for (int n = 0; n < kCoverageBatch; ++n) {
+            const int cx = centre(random), cy = centre(random) * 3 / 5;
+            std::array<GridPoint, 3> t;
+            for (GridPoint& p : t) {
+                p = {cx + reach(random), cy + reach(random) / 2};
+                if (snap(random) == 0) p = {p.x / 256 * 256, p.y / 256 * 256};  // on a centre
+            }
+            triangles.push_back(t);
+            batch->ax[n] = t[0].x, batch->ay[n] = t[0].y, batch->bx[n] = t[1].x, batch->by[n] = t[1].y;
+            batch->cx[n] = t[2].x, batch->cy[n] = t[2].y;
+        }
+        CoverSmallTriangles(*batch, kCoverageBatch, PixelWindow{kW, kH});
+        for (int n = 0; n < kCoverageBatch; ++n) {
+            std::set<std::array<int, 2>> filled, masked;
+            FillTriangle(triangles[n][0], triangles[n][1], triangles[n][2], PixelWindow{kW, kH},
+                         [&](int j, int first, int last) {
+                             for (int i = first; i <= last; ++i) filled.insert({i, j});
+                         });
+            if (!batch->small[n]) continue;
+            ++small;
+            for (int bit = 0; bit < kSmallColumns * kSmallRows; ++bit) {
+                if (batch->covered[n] >> bit & 1) masked.insert({batch->i0[n] + bit % kSmallColumns, batch->j0[n] + bit / kSmallColumns});
+            }
+            ASSERT_EQ(masked, filled) << "triangle " << n << " of round " << round;
+        }
+    }
+    EXPECT_GT(small, 5000);
+}
+
 // The nearer of two overlapping squares shows whichever comes first in the list; at the same
 // depth the later one shows, and of a part listed twice, its later place.
 TEST(ShadedRenderer, NearerShowsAndTiesGoToTheLaterPart) {
@@ -349,10 +389,15 @@ TEST(ShadedRenderer, VisibleEdgesOnly) {
         EXPECT_TRUE(front) << "front diagonal at x = " << x;
         EXPECT_FALSE(black(edged.AtModel(x, 38 - x)) || black(edged.AtModel(x, 37 - x))) << "back diagonal at x = " << x;
     }
-    for (int y = 12; y <= 24; ++y) {
-        // The front square's left side over the back square: one pixel, on the front square.
-        EXPECT_TRUE(black(edged.AtModel(10, y))) << y;
-        EXPECT_FALSE(black(edged.AtModel(9, y)) || black(edged.AtModel(11, y))) << y;
+    for (int v = 12; v <= 24; ++v) {
+        // The front square's sides over the back square: one pixel, on the front square, on
+        // every side.
+        EXPECT_TRUE(black(edged.AtModel(10, v)) && black(edged.AtModel(29, v))) << v;
+        EXPECT_TRUE(black(edged.AtModel(v, 10)) && black(edged.AtModel(v, 29))) << v;
+        EXPECT_FALSE(black(edged.AtModel(9, v)) || black(edged.AtModel(11, v))) << v;
+        EXPECT_FALSE(black(edged.AtModel(28, v)) || black(edged.AtModel(30, v))) << v;
+        EXPECT_FALSE(black(edged.AtModel(v, 9)) || black(edged.AtModel(v, 11))) << v;
+        EXPECT_FALSE(black(edged.AtModel(v, 28)) || black(edged.AtModel(v, 30))) << v;
     }
     for (int y = 4; y <= 8; ++y) {
         // The back square's outline against the background: on the square, not outside it.
