@@ -361,8 +361,8 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, std::int64_t firstBlock, 
             a.kept[worth] = t;
             worth += b.worth[t];
         }
-        // Then those of them not hidden behind what the pixels of their box show already, as the
-        // tiles tell at the block's start. Filling the nearest parts first leaves most triangles
+        // Then those of them not hidden behind what the parts filled before show in their box, as
+        // the tiles tell. Filling the nearest parts first leaves most triangles
         // of a dense model here. Where the test keeps finding triangles in front, only every
         // eighth is tested, until one is found hidden again.
         int kept = 0;
@@ -489,6 +489,8 @@ void ShadedRenderer::State::Job(int member) {
         const std::int64_t blocks = (d.triangles + kStripBlock - 1) / kStripBlock;
         const std::int64_t half = members == 1 ? blocks : blocks / 2;
         FillBlocks(d, member == 0 ? 0 : half, member == 0 ? half : blocks, arrays, picture);
+        // What the part drew hides triangles of the parts after it.
+        RefreshTiles(picture);
     }
     if (members == 2) {
         barrier->Wait();

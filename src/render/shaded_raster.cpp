@@ -159,18 +159,23 @@ TRENN_VECTOR_CLONES void CoverSmallTriangles(SmallCoverage& batch, int count, co
     }
 }
 
-std::uint64_t LeastInTile(const ShadedPixels& pixels, int tx, int ty) {
-    const std::ptrdiff_t tile = static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross + tx;
-    const int firstRow = ty << kTileShift, lastRow = std::min(firstRow + kTileSide, pixels.height);
-    const int firstColumn = tx << kTileShift, lastColumn = std::min(firstColumn + kTileSide, pixels.width);
-    std::uint64_t least = ~std::uint64_t{0};
-    for (int j = firstRow; j < lastRow; ++j) {
-        const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
-        for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+void RefreshTiles(const ShadedPixels& pixels) {
+    const int tilesDown = (pixels.height + kTileSide - 1) >> kTileShift;
+    for (int ty = 0; ty < tilesDown; ++ty) {
+        for (int tx = 0; tx < pixels.tilesAcross; ++tx) {
+            const std::ptrdiff_t tile = static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross + tx;
+            if (!pixels.tileWritten[tile]) continue;
+            const int firstRow = ty << kTileShift, lastRow = std::min(firstRow + kTileSide, pixels.height);
+            const int firstColumn = tx << kTileShift, lastColumn = std::min(firstColumn + kTileSide, pixels.width);
+            std::uint64_t least = ~std::uint64_t{0};
+            for (int j = firstRow; j < lastRow; ++j) {
+                const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
+                for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+            }
+            pixels.tileLeast[tile] = least;
+            pixels.tileWritten[tile] = 0;
+        }
     }
-    pixels.tileLeast[tile] = least;
-    pixels.tileWritten[tile] = 0;
-    return least;
 }
 
 void FragmentList::Resolve() {

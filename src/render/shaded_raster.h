@@ -223,8 +223,8 @@ struct ShadedPixels {
     int width;
     int height;
     // Per tile of kTileSide x kTileSide pixels, tilesAcross to a row of tiles: a word no larger
-    // than any word of the tile, and whether words were written there since it was worked out.
-    // Words only grow, so a bound not worked out again stays a bound.
+    // than any word of the tile, and whether words were written there since it was worked out
+    // (RefreshTiles). Words only grow, so a bound not worked out again stays a bound.
     std::uint64_t* tileLeast;
     std::uint8_t* tileWritten;
     int tilesAcross;
@@ -276,17 +276,16 @@ struct TriangleShading {
 void ShadeTriangles(const TriangleCorners& corners, int count, std::uint32_t partColour, double scaleX,
                     double scaleY, TriangleShading& shading);
 
-// The least word of a tile, worked out again when it was written since.
-std::uint64_t LeastInTile(const ShadedPixels& pixels, int tx, int ty);
+// Works out again the least word of every tile written since it was last worked out.
+void RefreshTiles(const ShadedPixels& pixels);
 
 // Whether every pixel of the box shows something in front of the word, as far as the tiles
 // tell: then a triangle whose words are all at most this one is hidden there.
 inline bool HiddenIn(const ShadedPixels& pixels, const CentreBox& box, std::uint64_t word) {
     for (int ty = box.j0 >> kTileShift; ty <= box.j1 >> kTileShift; ++ty) {
+        const std::uint64_t* const least = pixels.tileLeast + static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross;
         for (int tx = box.i0 >> kTileShift; tx <= box.i1 >> kTileShift; ++tx) {
-            const std::ptrdiff_t tile = static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross + tx;
-            const std::uint64_t least = pixels.tileWritten[tile] ? LeastInTile(pixels, tx, ty) : pixels.tileLeast[tile];
-            if (least <= word) return false;
+            if (least[tx] <= word) return false;
         }
     }
     return true;
