@@ -411,7 +411,7 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, std::int64_t firstBlock, 
                                           TriangleNumber(d.firstTriangle + static_cast<std::uint64_t>(start + t))};
             const int va = ca & kVertexBits, vb = cb & kVertexBits, vc = cc & kVertexBits;
             if (a.coverage.small[k]) [[likely]] {
-                AddSmallTriangle(triangle, a.coverage.covered[k], a.coverage.i0[k], a.coverage.j0[k], a.fragments);
+                FillSmallTriangle(triangle, a.coverage.covered[k], a.coverage.i0[k], a.coverage.j0[k], pixels);
             } else if (((ca | cb | cc) & kBeyondGuard) == 0) {
                 fill(triangle, grid[va], grid[vb], grid[vc], a.fragments);
             } else {

@@ -328,22 +328,25 @@ struct FragmentList {
     }
 };
 
-// The fragments of a small triangle, from its mask (CoverSmallTriangles).
-inline void AddSmallTriangle(const ShadedTriangle& triangle, std::uint32_t covered, int i0, int j0,
-                             FragmentList& out) {
-    out.MakeRoom(kSmallColumns * kSmallRows);
+// The pixels of a small triangle, from its mask (CoverSmallTriangles), written at once: one or
+// two pixels, mostly, where the list's round trip would cost more than it saves.
+inline void FillSmallTriangle(const ShadedTriangle& triangle, std::uint32_t covered, int i0, int j0,
+                              const ShadedPixels& pixels) {
     for (int v = 0; v < kSmallRows; ++v, covered >>= kSmallColumns) {
         const std::uint32_t row = covered & ((1u << kSmallColumns) - 1u);
         if (row == 0) continue;
         const int j = j0 + v;
         const double rowStart = triangle.RowStart(j);
+        std::uint64_t* const front = pixels.front + j * pixels.frontStride;
+        std::uint32_t* const out = pixels.colours + j * pixels.colourStride;
         for (std::uint32_t left = row; left != 0; left &= left - 1) {
             const int i = i0 + std::countr_zero(left);
-            const int f = out.count++;
-            out.words[f] = FrontWord(triangle.DepthAt(rowStart, i), triangle.number);
-            out.columns[f] = i;
-            out.rows[f] = j;
-            out.colours[f] = triangle.colour;
+            const std::uint64_t word = FrontWord(triangle.DepthAt(rowStart, i), triangle.number);
+            const std::uint64_t before = front[i];
+            const bool shows = word > before;
+            front[i] = shows ? word : before;
+            out[i] = shows ? triangle.colour : out[i];
+            pixels.MarkWritten(i, j);
         }
     }
 }
