@@ -46,6 +46,8 @@ constexpr std::int64_t kPixelsForTwoThreads = 1 << 19;
 // Triangles whose box lies in at most this many tiles are checked against what the box shows
 // before any work on them.
 constexpr int kHiddenTestTiles = 16;
+// Larger triangles whose rows are fetched ahead of filling them.
+constexpr int kFetchAhead = 6;
 // After this many triangles found in front in a row, only every eighth is tested.
 constexpr int kInFrontBeforeSparseTests = 16;
 
@@ -406,6 +408,15 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, std::int64_t firstBlock, 
         for (int k = 0; k < kept; ++k) {
             const int t = a.kept[k];
             const std::int32_t ca = b.code[t], cb = b.code[t + 1], cc = b.code[t + 2];
+            if (k + kFetchAhead < kept && !a.coverage.small[k + kFetchAhead]) {
+                // The rows of a larger triangle a few on are fetched while these are filled: in a
+                // large picture, filling waits mostly for lines of the words not touched before.
+                const int ahead = a.kept[k + kFetchAhead];
+                for (int j = b.j0[ahead]; j <= b.j1[ahead]; ++j) {
+                    __builtin_prefetch(pixels.front + j * pixels.frontStride + b.i0[ahead], 1);
+                    __builtin_prefetch(pixels.front + j * pixels.frontStride + b.i1[ahead], 1);
+                }
+            }
             const ShadedTriangle triangle{a.corners.x[0][k], a.corners.y[0][k], a.shading.dzdx[k], a.shading.dzdy[k],
                                           a.corners.z[0][k], a.shading.zMin[k], a.shading.zMax[k], a.shading.colour[k],
                                           TriangleNumber(d.firstTriangle + static_cast<std::uint64_t>(start + t))};
@@ -490,7 +501,7 @@ void ShadedRenderer::State::Job(int member) {
         const std::int64_t half = members == 1 ? blocks : blocks / 2;
         FillBlocks(d, member == 0 ? 0 : half, member == 0 ? half : blocks, arrays, picture);
         // What the part drew hides triangles of the parts after it.
-        RefreshTiles(picture);
+        if (&d != &drawn.back()) RefreshTiles(picture);
     }
     if (members == 2) {
         barrier->Wait();
