@@ -231,11 +231,10 @@ void FillShadedScalar(const ShadedTriangle& triangle, GridPoint a, GridPoint b, 
 constexpr std::int32_t kSmallExtent = 1 << 14;
 
 // FrontWord of eight pixels of a row, as DepthAt and FrontWord give them: the depth
-// rowStart + dzdx ((i + 0.5) - x0), held within [zMin, zMax] (MAXPD and MINPD give the second
-// operand for NaN, as DepthAt's selects do), rounded to single; its key, above the number.
+// rowStart + dzdx i, held within [zMin, zMax] (MAXPD and MINPD give the second operand for NaN,
+// as DepthAt's selects do), rounded to single; its key, above the number.
 TRENN_TARGET_X86_64_V4 inline __m512i WordsV4(const ShadedTriangle& t, __m512d rowStart, __m256i columns) {
-    const __m512d centre = _mm512_add_pd(_mm512_cvtepi32_pd(columns), _mm512_set1_pd(0.5));
-    __m512d zd = _mm512_add_pd(rowStart, _mm512_mul_pd(_mm512_set1_pd(t.dzdx), _mm512_sub_pd(centre, _mm512_set1_pd(t.x0))));
+    __m512d zd = _mm512_add_pd(rowStart, _mm512_mul_pd(_mm512_set1_pd(t.dzdx), _mm512_cvtepi32_pd(columns)));
     zd = _mm512_min_pd(_mm512_max_pd(zd, _mm512_set1_pd(t.zMin)), _mm512_set1_pd(t.zMax));
     const __m256 z = _mm512_cvtpd_ps(zd);
     const __m256i bits = _mm256_castps_si256(_mm256_add_ps(z, _mm256_setzero_ps()));
@@ -303,7 +302,7 @@ TRENN_TARGET_X86_64_V4 void FillShadedX86_64_V4(const ShadedTriangle& t, GridPoi
             const __m512i words = WordsV4(t, rowStart, columns);
             const __m512i shown = _mm512_load_si512(front + run);
             const __mmask8 shows = _mm512_mask_cmpgt_epu64_mask(covered, words, shown);
-            if (shows == 0) continue;
+            // Written back whether or not anything shows: a branch here is mostly mispredicted.
             _mm512_store_si512(front + run, _mm512_mask_blend_epi64(shows, shown, words));
             _mm256_mask_storeu_epi32(colours + run, shows, colour);
             out.pixels.MarkWritten(run, j);

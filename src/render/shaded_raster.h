@@ -242,12 +242,13 @@ struct ShadedTriangle {
     std::uint32_t colour;
     std::uint32_t number;
 
-    // The plane at the centre of pixel (i, j): from the triangle and the pixel alone, held within
-    // the corners' range, which a centre inside the triangle cannot leave but rounding could.
-    // rowStart is RowStart(j).
-    double RowStart(int j) const { return z0 + dzdy * ((j + 0.5) - y0); }
+    // The plane at the centre of pixel (i, j): rowStart + dzdx i, rowStart being RowStart(j),
+    // the plane at the centre of column 0 of the row. From the triangle and the pixel alone, so
+    // that every way of filling gives the same; held within the corners' range, which a centre
+    // inside the triangle cannot leave but rounding could.
+    double RowStart(int j) const { return z0 + dzdy * ((j + 0.5) - y0) + dzdx * (0.5 - x0); }
     float DepthAt(double rowStart, int i) const {
-        double zd = rowStart + dzdx * ((i + 0.5) - x0);
+        double zd = rowStart + dzdx * i;
         zd = zd > zMin ? zd : zMin;  // also for NaN
         zd = zd < zMax ? zd : zMax;
         return static_cast<float>(zd);
