@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -114,6 +115,10 @@ struct ShadedRenderer::State {
     const TurnBlockDepthFunction turnBlock = BestTurnBlockDepth();
     const ShadedFillFunction fill = BestShadedFill();
     int threads = 1;
+    // When the other core is busy, the helper reaches the merge late and the redraw waits for
+    // it; after a redraw that spent half its time so, the next ten are drawn alone.
+    int aloneFor = 0;
+    std::chrono::steady_clock::duration waited{};
     // The largest z of each part at the last redraw: the next one fills the nearest parts
     // first, so that most triangles behind them are found hidden before any work.
     std::map<const MeshPart*, float> nearestSeen;
@@ -261,7 +266,8 @@ void ShadedRenderer::State::Prepare(const ShadedScene& scene) {
 
     const bool share = threads > 1 && (triangles >= kTrianglesForTwoThreads ||
                                        static_cast<std::int64_t>(pixels) >= kPixelsForTwoThreads);
-    members = share && helper.Start() ? 2 : 1;
+    members = share && aloneFor == 0 && helper.Start() ? 2 : 1;
+    if (share && aloneFor > 0) --aloneFor;
     for (int m = 0; m < members; ++m) {
         tileLeast[m].resize(tiles);
         tileWritten[m].resize(tiles);
@@ -504,7 +510,9 @@ void ShadedRenderer::State::Job(int member) {
         if (&d != &drawn.back()) RefreshTiles(picture);
     }
     if (members == 2) {
+        const auto start = std::chrono::steady_clock::now();
         barrier->Wait();
+        if (member == 0) waited = std::chrono::steady_clock::now() - start;
         Merge(member);
     }
     if (edges) {
@@ -542,7 +550,10 @@ void ShadedRenderer::Draw(const RasterTarget& target) {
     s.barrier = &barrier;
     s.target = &target;
     if (s.members == 2) {
+        s.waited = {};
+        const auto start = std::chrono::steady_clock::now();
         s.helper.RunBoth([](void* context, int member) { static_cast<State*>(context)->Job(member); }, &s);
+        if (s.waited * 2 > std::chrono::steady_clock::now() - start) s.aloneFor = 10;
     } else {
         s.Job(0);
     }
