@@ -81,7 +81,7 @@ bool PartCache::MakeRoom(std::size_t bytes) {
     return Fits(bytes);
 }
 
-PartCache::Work PartCache::Find(const MeshPart& part) {
+PartCache::Work PartCache::Find(const MeshPart& part, bool withEdges) {
     Work work{nullptr, nullptr};
     const VertexKey vertexKey = KeyOf(part.vertices);
     if (const auto found = positions_.find(vertexKey); found != positions_.end()) {
@@ -96,6 +96,7 @@ PartCache::Work PartCache::Find(const MeshPart& part) {
         tasks_.push_back({&entry, nullptr, &part});
         work.positions = &entry.work;
     }
+    if (!withEdges) return work;
     const EdgeKey edgeKey = KeyOf(part);
     if (const auto found = edges_.find(edgeKey); found != edges_.end()) {
         found->second.wanted = true;

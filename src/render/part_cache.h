@@ -96,8 +96,9 @@ public:
     // sets the budget.
     void Keep(const std::vector<const MeshPart*>& shown, std::size_t budget);
     // The part's kept work, or room reserved for it when the budget allows; what is reserved
-    // is there once Fill and Settle have run.
-    Work Find(const MeshPart& part);
+    // is there once Fill and Settle have run. Without edges, only the positions are looked up
+    // and reserved (the edges of the work are none).
+    Work Find(const MeshPart& part, bool withEdges = true);
     // Works out reserved work; each of `members` threads calls it with its own table and
     // takes a share. Catches running out of memory, which Settle then reports.
     void Fill(RepeatedEdges& repeated);

@@ -21,7 +21,16 @@ struct Scene {
     ViewMapping mapping;
     // Target pixels per picture pixel (a screen scaled by 2 has 2): pens are this much wider.
     int pixelScale = 1;
+    // The target's size in pixels, for renderers that keep a value per pixel.
+    int width = 0;
+    int height = 0;
 };
+
+// The list positions a picture of the scene shows, in list order: every checked entry, except
+// that of entries showing the same vertex and index arrays only the last one counts. Drawn
+// again later, a part covers every pixel of its first drawing, and parts in between could only
+// be covered by it.
+std::vector<std::size_t> ShownListPositions(const Scene& scene);
 
 // Draws scenes of one model at a time, keeping between pictures whatever it works out for the
 // model, which it is told of when the model changes.

@@ -13,9 +13,12 @@ namespace {
 // double products and sums, rounded to single at the same steps. Every operation runs on every
 // lane (values that would overflow a single are replaced before the conversions) and only the
 // results are selected: the compiler does not vectorise arithmetic that runs under a condition.
+// The copy without depth is compiled as if the depth output did not exist.
+template <bool kWithDepth>
 [[gnu::always_inline]] TRENN_VECTOR_MATH inline std::size_t TurnBlockBody(
     const float* xs, const float* ys, const float* zs, std::size_t count,
-    const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py) {
+    const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py,
+    float* pz) {
     constexpr double kFaulted = std::numeric_limits<double>::quiet_NaN();
     constexpr double kSingleOverflow = 0x1.ffffffp127;
     const double cosYaw = turn.cosYaw, sinYaw = turn.sinYaw;
@@ -37,6 +40,7 @@ namespace {
         const double mappedX = static_cast<double>(x1) * scaleX + offsetX;
         px[i] = fits ? mappedX : kFaulted;
         py[i] = static_cast<double>(y2) * scaleY + offsetY;
+        if constexpr (kWithDepth) pz[i] = static_cast<float>(fits ? z2d : 0.0);
     }
     // Counted in a loop of its own: folded into the one above, it stopped that vectorising.
     std::int64_t faulted = 0;
@@ -47,20 +51,39 @@ namespace {
 TRENN_VECTOR_MATH std::size_t TurnBlockBaseline(const float* xs, const float* ys, const float* zs,
                                                 std::size_t count, const RotationCoefficients& turn,
                                                 const ViewMapping& mapping, double* px, double* py) {
-    return TurnBlockBody(xs, ys, zs, count, turn, mapping, px, py);
+    return TurnBlockBody<false>(xs, ys, zs, count, turn, mapping, px, py, nullptr);
+}
+
+TRENN_VECTOR_MATH std::size_t TurnBlockDepthBaseline(const float* xs, const float* ys, const float* zs,
+                                                     std::size_t count, const RotationCoefficients& turn,
+                                                     const ViewMapping& mapping, double* px, double* py,
+                                                     float* pz) {
+    return TurnBlockBody<true>(xs, ys, zs, count, turn, mapping, px, py, pz);
 }
 
 #if TRENN_HAS_TARGET_COPIES
 TRENN_TARGET_AVX2 TRENN_VECTOR_MATH std::size_t TurnBlockAvx2(
     const float* xs, const float* ys, const float* zs, std::size_t count,
     const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py) {
-    return TurnBlockBody(xs, ys, zs, count, turn, mapping, px, py);
+    return TurnBlockBody<false>(xs, ys, zs, count, turn, mapping, px, py, nullptr);
+}
+
+TRENN_TARGET_AVX2 TRENN_VECTOR_MATH std::size_t TurnBlockDepthAvx2(
+    const float* xs, const float* ys, const float* zs, std::size_t count,
+    const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py, float* pz) {
+    return TurnBlockBody<true>(xs, ys, zs, count, turn, mapping, px, py, pz);
 }
 
 TRENN_TARGET_X86_64_V4 TRENN_VECTOR_MATH std::size_t TurnBlockX86_64_V4(
     const float* xs, const float* ys, const float* zs, std::size_t count,
     const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py) {
-    return TurnBlockBody(xs, ys, zs, count, turn, mapping, px, py);
+    return TurnBlockBody<false>(xs, ys, zs, count, turn, mapping, px, py, nullptr);
+}
+
+TRENN_TARGET_X86_64_V4 TRENN_VECTOR_MATH std::size_t TurnBlockDepthX86_64_V4(
+    const float* xs, const float* ys, const float* zs, std::size_t count,
+    const RotationCoefficients& turn, const ViewMapping& mapping, double* px, double* py, float* pz) {
+    return TurnBlockBody<true>(xs, ys, zs, count, turn, mapping, px, py, pz);
 }
 #endif
 
@@ -70,10 +93,11 @@ std::vector<TurnBlockCopy> TurnBlockCopies() {
     std::vector<TurnBlockCopy> copies;
 #if TRENN_HAS_TARGET_COPIES
     __builtin_cpu_init();
-    copies.push_back({"x86-64-v4", &TurnBlockX86_64_V4, __builtin_cpu_supports("x86-64-v4") != 0});
-    copies.push_back({"avx2", &TurnBlockAvx2, __builtin_cpu_supports("avx2") != 0});
+    copies.push_back({"x86-64-v4", &TurnBlockX86_64_V4, __builtin_cpu_supports("x86-64-v4") != 0,
+                      &TurnBlockDepthX86_64_V4});
+    copies.push_back({"avx2", &TurnBlockAvx2, __builtin_cpu_supports("avx2") != 0, &TurnBlockDepthAvx2});
 #endif
-    copies.push_back({"baseline", &TurnBlockBaseline, true});
+    copies.push_back({"baseline", &TurnBlockBaseline, true, &TurnBlockDepthBaseline});
     return copies;
 }
 
@@ -82,6 +106,13 @@ TurnBlockFunction BestTurnBlock() {
         if (copy.runs) return copy.function;
     }
     return &TurnBlockBaseline;
+}
+
+TurnBlockDepthFunction BestTurnBlockDepth() {
+    for (const TurnBlockCopy& copy : TurnBlockCopies()) {
+        if (copy.runs) return copy.withDepth;
+    }
+    return &TurnBlockDepthBaseline;
 }
 
 }  // namespace trenn

@@ -15,8 +15,16 @@ using TurnBlockFunction = std::size_t (*)(const float* xs, const float* ys, cons
                                           std::size_t count, const RotationCoefficients& turn,
                                           const ViewMapping& mapping, double* px, double* py);
 
+// The same, and also the turned z of every vertex: z2 of TurnVertex (toward the viewer), 0
+// where the rotation faults.
+using TurnBlockDepthFunction = std::size_t (*)(const float* xs, const float* ys, const float* zs,
+                                               std::size_t count, const RotationCoefficients& turn,
+                                               const ViewMapping& mapping, double* px, double* py,
+                                               float* pz);
+
 // The copy for the widest instruction set this processor has.
 TurnBlockFunction BestTurnBlock();
+TurnBlockDepthFunction BestTurnBlockDepth();
 
 // Every copy built into the program, for the tests; `runs` tells whether this processor can
 // run it.
@@ -24,6 +32,7 @@ struct TurnBlockCopy {
     const char* name;
     TurnBlockFunction function;
     bool runs;
+    TurnBlockDepthFunction withDepth;
 };
 std::vector<TurnBlockCopy> TurnBlockCopies();
 

@@ -11,7 +11,6 @@
 #include <thread>
 #include <tuple>
 
-#include "model/part_identity.h"
 #include "render/draw_threads.h"
 #include "render/part_cache.h"
 #include "render/part_drawing.h"
@@ -85,9 +84,7 @@ struct WireframeRenderer::State {
         if (ahead.joinable()) ahead.join();
     }
 
-    // The parts a redraw of the scene shows: a part drawn again later in the list covers every
-    // pixel of its first drawing with the same colours, and parts in between could only be
-    // covered by it, so only the last drawing of each distinct part counts.
+    // The parts a redraw of the scene shows (ShownListPositions).
     static std::vector<const MeshPart*> ShownParts(const Scene& scene);
     // Finds or reserves the work of the parts, then has it done on both threads where there are two.
     std::vector<PartCache::Work> FindWork(const std::vector<const MeshPart*>& shown, std::size_t allowed);
@@ -118,14 +115,8 @@ struct WireframeRenderer::State {
 };
 
 std::vector<const MeshPart*> WireframeRenderer::State::ShownParts(const Scene& scene) {
-    const std::vector<MeshPart>& parts = *scene.parts;
-    const std::size_t listed = std::min(scene.checked.size(), parts.size());
     std::vector<const MeshPart*> shown;
-    std::set<PartIdentity> seen;
-    for (std::size_t i = listed; i-- > 0;) {
-        if (scene.checked[i] && seen.insert(PartIdentity::Of(parts[i])).second) shown.push_back(&parts[i]);
-    }
-    std::reverse(shown.begin(), shown.end());
+    for (const std::size_t i : ShownListPositions(scene)) shown.push_back(&(*scene.parts)[i]);
     return shown;
 }
 

@@ -83,9 +83,10 @@ TEST(Rotation, FreshRecordAndFaults) {
 }
 
 // Every copy of the block turn that this processor runs gives, bit for bit, what TurnVertex and
-// the view mapping give one vertex at a time: the same faults, and the same pixel positions,
-// for ordinary, tiny, huge, infinite and not-a-number coordinates at many angles. A product and
-// sum fused into one rounding changes the low bits and fails here.
+// the view mapping give one vertex at a time: the same faults, the same pixel positions and, in
+// the copy with depth, the same turned z, for ordinary, tiny, huge, infinite and not-a-number
+// coordinates at many angles. A product and sum fused into one rounding changes the low bits
+// and fails here.
 TEST(Rotation, EveryBlockCopyMatchesTheSingleVertexTurnBitForBit) {
     std::mt19937 random(2024);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
@@ -124,27 +125,34 @@ TEST(Rotation, EveryBlockCopyMatchesTheSingleVertexTurnBitForBit) {
             const RotationCoefficients turn = RotationCoefficients::For(yaw, pitch);
             const ViewMapping mapping =
                 ViewMapping::FromScale(-7.3f * static_cast<float>(view) - 1, 6.1f, 7.3f * static_cast<float>(view) + 1, -6.1f, 395, 346);
-            std::vector<double> px(kCount), py(kCount);
+            std::vector<double> px(kCount), py(kCount), depthPx(kCount), depthPy(kCount);
+            std::vector<float> pz(kCount);
             const std::size_t faulted = copy.function(xs.data(), ys.data(), zs.data(), kCount, turn,
                                                       mapping, px.data(), py.data());
+            // The copy with depth gives the same positions and, besides, z2.
+            const std::size_t faultedWithDepth =
+                copy.withDepth(xs.data(), ys.data(), zs.data(), kCount, turn, mapping,
+                               depthPx.data(), depthPy.data(), pz.data());
             std::size_t expectedFaulted = 0, differing = 0;
             for (std::size_t i = 0; i < kCount; ++i) {
                 float x1 = 0, y2 = 0, z2 = 0;
                 const bool fits = TurnVertex(xs[i], ys[i], zs[i], turn, x1, y2, z2);
                 expectedFaulted += !fits;
-                const bool same = fits ? std::bit_cast<std::uint64_t>(px[i]) ==
-                                                 std::bit_cast<std::uint64_t>(mapping.PixelX(x1)) &&
-                                             std::bit_cast<std::uint64_t>(py[i]) ==
-                                                 std::bit_cast<std::uint64_t>(mapping.PixelY(y2))
-                                       : std::isnan(px[i]);
+                const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+                const bool same =
+                    (fits ? bits(px[i]) == bits(mapping.PixelX(x1)) && bits(py[i]) == bits(mapping.PixelY(y2)) &&
+                                std::bit_cast<std::uint32_t>(pz[i]) == std::bit_cast<std::uint32_t>(z2)
+                          : std::isnan(px[i])) &&
+                    bits(depthPx[i]) == bits(px[i]) && bits(depthPy[i]) == bits(py[i]);
                 if (!same && ++differing <= 3) {
                     ADD_FAILURE() << copy.name << ", view " << view << ": vertex (" << xs[i] << ", "
                                   << ys[i] << ", " << zs[i] << ") gives (" << px[i] << ", " << py[i]
-                                  << ")";
+                                  << ", " << pz[i] << ")";
                 }
             }
             EXPECT_EQ(differing, 0u) << copy.name << ", view " << view;
             EXPECT_EQ(faulted, expectedFaulted) << copy.name << ", view " << view;
+            EXPECT_EQ(faultedWithDepth, expectedFaulted) << copy.name << ", view " << view;
         }
     }
     EXPECT_GE(copiesRun, 1);
