@@ -3,7 +3,9 @@
 #include <QCheckBox>
 #include <QFont>
 #include <QImage>
+#include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QScreen>
@@ -24,6 +26,7 @@
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
 #include "render/view_keys.h"
+#include "render/shaded.h"
 #include "render/wireframe.h"
 #include "runtime/load_failure.h"
 #include "runtime/text.h"
@@ -76,7 +79,8 @@ int CheckBoxValue(const QCheckBox& box) {
 FrmTrenn::FrmTrenn()
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      renderer_(std::make_unique<WireframeRenderer>(2)) {
+      wireframe_(std::make_unique<WireframeRenderer>(2)) {
+    renderer_ = wireframe_.get();
     setObjectName(QStringLiteral("frmTrenn"));
     setWindowTitle(QStringLiteral("Trenn"));
     setWindowIcon(TrennIcon());
@@ -138,6 +142,8 @@ QString FrmTrenn::KeysHelp() {
         "+ and -: zoom about the middle\n"
         "F: fit the ticked parts into the picture\n"
         "1, 3, 7: front, right and top view; with Ctrl: back, left and bottom\n"
+        "S: surfaces, each part in its own colour, or the wireframe again\n"
+        "E: with surfaces shown, their visible edges in black, or none\n"
         "Home: back to the start view\n"
         "F1: this help\n"
         "\n"
@@ -161,7 +167,11 @@ QString FrmTrenn::PartToolTip(int index) const {
 
 FrmTrenn::~FrmTrenn() = default;
 
-void FrmTrenn::SetDrawThreads(int threads) { renderer_->SetThreads(threads); }
+void FrmTrenn::SetDrawThreads(int threads) {
+    drawThreads_ = threads;
+    wireframe_->SetThreads(threads);
+    if (shaded_) shaded_->SetThreads(threads);
+}
 
 void FrmTrenn::AddPartItem(const std::string& text) {
     QString chars;
@@ -206,7 +216,8 @@ void FrmTrenn::ShowWindow() {
 }
 
 void FrmTrenn::ShowModel(const LoadedModel& model) {
-    renderer_->ModelChanged();
+    wireframe_->ModelChanged();
+    if (shaded_) shaded_->ModelChanged();
     model_ = model;
     PrepareAhead();
 }
@@ -217,13 +228,14 @@ void FrmTrenn::PrepareAhead() {
     Scene scene;
     scene.parts = &model_.parts;
     scene.checked.assign(static_cast<std::size_t>(lstParts_->ListCount()), true);
-    renderer_->PrepareAhead(scene);
+    wireframe_->PrepareAhead(scene);
 }
 
 void FrmTrenn::ReplaceModel(const LoadedModel& model, bool keepView) {
     const std::vector<std::string> textsBefore = model_.listTexts;
     const std::vector<bool> ticksBefore = lstParts_->Ticks();
-    renderer_->ModelChanged();
+    wireframe_->ModelChanged();
+    if (shaded_) shaded_->ModelChanged();
     model_ = model;
     {
         // One redraw at the end instead of one per tick.
@@ -239,6 +251,7 @@ void FrmTrenn::ReplaceModel(const LoadedModel& model, bool keepView) {
                 if (ticks[i]) lstParts_->SetSelected(static_cast<int>(i), true);
             }
         }
+        ShowSwatches();
     }
     const PictureView before = view_;
     const std::array<float, 4>& scale = model_.startScale;
@@ -255,7 +268,10 @@ void FrmTrenn::ReplaceModel(const LoadedModel& model, bool keepView) {
     PrepareAhead();
 }
 
-void FrmTrenn::ReleaseDrawingWork() { renderer_->ModelChanged(); }
+void FrmTrenn::ReleaseDrawingWork() {
+    wireframe_->ModelChanged();
+    if (shaded_) shaded_->ModelChanged();
+}
 
 void FrmTrenn::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -305,8 +321,46 @@ void FrmTrenn::picShow_KeyDown(int keyCode) {
         ApplyView();
     }
     StandardView(keyCode);
+    PictureKind(keyCode);
     ViewKey(keyCode);
     DrawParts();
+}
+
+bool FrmTrenn::PictureKind(int keyCode) {
+    if (keyCode == 'S') {
+        if (Shaded()) {
+            renderer_ = wireframe_.get();
+        } else {
+            if (!shaded_) {
+                shaded_ = std::make_unique<ShadedRenderer>(drawThreads_);
+                shaded_->SetEdges(edges_);
+            }
+            renderer_ = shaded_.get();
+        }
+        shadedShown_ = !shadedShown_;
+        ShowSwatches();
+        return true;
+    }
+    if (keyCode == 'E' && Shaded()) {
+        edges_ = !edges_;
+        shaded_->SetEdges(edges_);
+        return true;
+    }
+    return false;
+}
+
+void FrmTrenn::ShowSwatches() {
+    const int side = std::max(8, lstParts_->fontMetrics().height() - 4);
+    for (int i = 0; i < lstParts_->ListCount(); ++i) {
+        QIcon swatch;
+        if (Shaded()) {
+            const std::uint32_t colour = ShadedPartColour(static_cast<std::size_t>(i));
+            QPixmap square(side, side);
+            square.fill(QColor::fromRgb(colour));
+            swatch = QIcon(square);
+        }
+        lstParts_->item(i)->setIcon(swatch);
+    }
 }
 
 bool FrmTrenn::StandardView(int keyCode) {
@@ -465,6 +519,8 @@ void FrmTrenn::DrawParts() {
     // The retained image has PixelScale() pixels per widget unit each way.
     scene.mapping = picShow_->ImageMapping();
     scene.pixelScale = picShow_->PixelScale();
+    scene.width = picShow_->Image().width();
+    scene.height = picShow_->Image().height();
 
     // Without the memory for this redraw the picture keeps what it shows.
     if (!renderer_->Prepare(scene)) return;

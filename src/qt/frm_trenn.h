@@ -22,6 +22,8 @@ namespace trenn {
 class PartList;
 class PictureBox;
 class Renderer;
+class ShadedRenderer;
+class WireframeRenderer;
 
 // A check box's Value: 0 unchecked, 1 checked, 2 grayed.
 int CheckBoxValue(const QCheckBox& box);
@@ -78,6 +80,9 @@ public:
     int RedrawCount() const { return redrawCount_; }
     // Threads the redraw may use; large models share the work when this is above 1.
     void SetDrawThreads(int threads);
+    // Whether the picture shows the parts' surfaces (S) and, on them, the visible edges (E).
+    bool Shaded() const { return shadedShown_; }
+    bool EdgesShown() const { return edges_; }
     // What part of the model the picture shows (zoom and centre).
     const PictureView& View() const { return view_; }
     // The keys and drags the picture understands, as F1 shows them.
@@ -116,6 +121,11 @@ private:
     // 1, 3 and 7 (main block or keypad) turn to the front, right and top; with Ctrl to the
     // back, left and bottom. False for other keys.
     bool StandardView(int keyCode);
+    // S switches between the wireframe and the shaded picture, E shows or hides the shaded
+    // picture's edges. False for other keys.
+    bool PictureKind(int keyCode);
+    // The list shows each part's colour beside its name while the shaded picture is on.
+    void ShowSwatches();
     // Places the controls for the window's size: the list and the picture take what it
     // grows by, the boxes stay under the list.
     void LayOut();
@@ -129,11 +139,18 @@ private:
     float m_lastX = 0.0f;
     float m_lastY = 0.0f;
     bool panning_ = false;  // the drag moves the view instead of turning it
+    bool shadedShown_ = false;
+    bool edges_ = false;    // the shaded picture shows its visible edges
     int redrawCount_ = 0;
     PictureView view_;
     QMessageBox* help_ = nullptr;  // made on first F1, owned by the window
     LoadedModel model_;
-    std::unique_ptr<Renderer> renderer_;
+    // The wireframe, and the shaded picture once S has asked for it; `renderer_` is the one
+    // shown.
+    std::unique_ptr<WireframeRenderer> wireframe_;
+    std::unique_ptr<ShadedRenderer> shaded_;
+    Renderer* renderer_ = nullptr;
+    int drawThreads_ = 2;
 
     QWidget* picParts_ = nullptr;
     PartList* lstParts_ = nullptr;

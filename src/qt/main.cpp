@@ -85,6 +85,7 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
     QApplication::setApplicationName("Trenn");
     QApplication::setWindowIcon(trenn::TrennIcon());
     trenn::TerminationWatch watch(termination);
+    trenn::LoadTheFont(QWidget());
     if (!trenn::StartPaintThreads()) {
         Say("cannot start the threads that paint the window (not enough memory)");
         // Ending normally would wait for the pool thread that never started.

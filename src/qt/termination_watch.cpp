@@ -1,6 +1,8 @@
 #include "qt/termination_watch.h"
 
+#include <QFontMetrics>
 #include <QSemaphore>
+#include <QWidget>
 #include <QSocketNotifier>
 #include <QThreadPool>
 
@@ -20,6 +22,11 @@ TerminationWatch::TerminationWatch(TerminationGuard& guard) : guard_(guard) {
 }
 
 TerminationWatch::~TerminationWatch() = default;
+
+void LoadTheFont(const QWidget& widget) {
+    // Laying out a line of text makes the font library open and measure the font.
+    QFontMetrics(widget.font()).boundingRect(QStringLiteral("Trenn: 0123456789 abcdefghij"));
+}
 
 bool StartPaintThreads() {
     QThreadPool* const pool = QThreadPool::globalInstance();

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class QWidget;
 
 namespace trenn {
 
@@ -29,5 +30,9 @@ private:
 // with small stacks, and never end: no fill ever needs a new thread. False when they could not
 // all be started (a tight address-space limit).
 bool StartPaintThreads();
+
+// The font library runs out of memory badly (it crashes): the widget's font is loaded while
+// memory is plenty, before a model takes its share.
+void LoadTheFont(const QWidget& widget);
 
 }  // namespace trenn
