@@ -32,6 +32,7 @@
 #include "model/rotation.h"
 #include "render/view_mapping.h"
 #include "render/colours.h"
+#include "render/shaded.h"
 #include "render/wireframe.h"
 
 namespace {
@@ -39,8 +40,9 @@ namespace {
 using namespace trenn;
 
 constexpr const char* kUsage =
-    "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--check all|N,M,...]\n"
-    "                     [--keys KEY,...] [--zoom F] [--center X,Y] [--fit]] [--] OBJECT\n"
+    "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--shaded [--edges]]\n"
+    "                     [--check all|N,M,...] [--keys KEY,...] [--zoom F] [--center X,Y]\n"
+    "                     [--fit]] [--] OBJECT\n"
     "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
@@ -49,6 +51,8 @@ constexpr const char* kHelp =
     "  --full            also print every vertex and index\n"
     "  --render OUT.png  also write the picture area as the viewer shows it\n"
     "  --size WxH        the picture's size in pixels, 16 to 8192 each way (default 395x346)\n"
+    "  --shaded          the shaded picture: surfaces, each part in its own colour\n"
+    "  --edges           with --shaded: the visible edges in black\n"
     "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
@@ -71,6 +75,8 @@ struct Options {
     bool fit = false;
     int width = PictureView::kStartWidth;
     int height = PictureView::kStartHeight;
+    bool shaded = false;
+    bool edges = false;
 };
 
 struct UsageError {
@@ -186,6 +192,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--fit") {
             options.fit = true;
             pictureOptions = true;
+        } else if (arg == "--shaded") {
+            options.shaded = true;
+            pictureOptions = true;
+        } else if (arg == "--edges") {
+            options.edges = true;
+            pictureOptions = true;
         } else if (arg == "--size") {
             const std::string& text = value();
             const std::size_t x = text.find('x');
@@ -213,8 +225,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     if (!haveObject) throw UsageError{"no object file"};
     if (pictureOptions && !options.render) {
-        throw UsageError{"--size, --check, --keys, --zoom, --center and --fit need --render"};
+        throw UsageError{"--size, --shaded, --check, --keys, --zoom, --center and --fit need --render"};
     }
+    if (options.edges && !options.shaded) throw UsageError{"--edges needs --shaded"};
     if (options.fit && (options.zoom || options.center)) {
         throw UsageError{"--fit chooses the zoom and centre itself: leave out --zoom and --center"};
     }
@@ -256,7 +269,8 @@ std::vector<std::uint32_t> RenderPicture(const Options& options, const LoadedMod
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(options.width) * options.height,
                                       kBackgroundColour);
     const RasterTarget target{pixels.data(), options.width, options.height, options.width};
-    if (!DrawWireframe(scene, target)) return {};
+    const bool drawn = options.shaded ? DrawShaded(scene, target, options.edges) : DrawWireframe(scene, target);
+    if (!drawn) return {};
     return pixels;
 }
 

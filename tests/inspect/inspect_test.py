@@ -353,6 +353,8 @@ class Usage(InspectCase):
             ["--render", "out.png", "--size", "800x8193", cube],
             ["--render", "out.png", "--size", "800x600x2", cube],
             ["--render", "out.png", "--size", "x600", cube],
+            ["--shaded", cube],
+            ["--render", "out.png", "--edges", cube],
         ]
         for args in cases:
             with self.subTest(args=args):
@@ -383,8 +385,8 @@ class Usage(InspectCase):
                 self.assertEqual((code, err), (0, ""))
                 if answer == help_:
                     self.assertTrue(out.startswith("usage: trenn-inspect"), out)
-                    for option in ("--full", "--render", "--size", "--check", "--keys", "--zoom", "--center",
-                                   "--fit", "--version"):
+                    for option in ("--full", "--render", "--size", "--shaded", "--edges", "--check", "--keys",
+                                   "--zoom", "--center", "--fit", "--version"):
                         self.assertIn(option, out)
                 else:
                     self.assertRegex(out, r"\Atrenn-inspect [0-9]+\.[0-9]+\.[0-9]+\n\Z")
