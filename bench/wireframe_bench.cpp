@@ -2,6 +2,7 @@
 //
 // Redraw: the viewer window's own DrawParts, driven by arrow keys on a model of stacked height
 // fields, against the QPainter reference renderer on the same picture; medians of many redraws.
+// The shaded picture of the same views, with and without edges, beside it.
 // Load: the whole start-up load of a large object (scratch copy, symbols, meshes, extent) in a
 // child process, against `cp` of the same file into the same folder.
 //
@@ -95,6 +96,13 @@ struct DrawRow {
     double largeTwoMs = 0;
     long largeDiffering1 = 0;
     long largeDiffering2 = 0;
+    // The shaded picture of the same views, small and large.
+    struct Shaded {
+        double ms[2][2] = {};    // [edges shown][threads - 1]
+        long threadsDiffer[2] = {};  // pixels differing between 1 and 2 threads, per edges shown
+    } shadedSmall, shadedLarge;
+    // Pressing S with every part ticked, to the first shaded picture.
+    double firstShadedMs = 0;
 };
 
 // The picture size of the large rows, and the window that gives it.
@@ -122,6 +130,26 @@ double MedianRedrawMs(BenchWindow& window, int threads, int runs) {
     return Median(times);
 }
 
+// The shaded picture of the window's view, without and with edges, on 1 and 2 threads; the
+// window is left showing the wireframe as before.
+DrawRow::Shaded MeasureShaded(BenchWindow& window, int runs) {
+    DrawRow::Shaded shaded;
+    window.Press('S');
+    for (const int edges : {0, 1}) {
+        if (edges) window.Press('E');
+        shaded.ms[edges][0] = MedianRedrawMs(window, 1, runs);
+        shaded.ms[edges][1] = MedianRedrawMs(window, 2, runs);
+        // The same view again on one thread: a key that does not turn still redraws.
+        const QImage twoThreads = window.picShow()->Image().copy();
+        window.SetDrawThreads(1);
+        window.Press('Q');
+        shaded.threadsDiffer[edges] = trenn::CountDifferingPixels(window.picShow()->Image(), twoThreads);
+    }
+    window.Press('E');
+    window.Press('S');
+    return shaded;
+}
+
 std::string g_savePrefix;  // --save: where the redrawn pictures go
 bool g_reference = true;    // --no-reference: redraw timings only
 
@@ -147,20 +175,27 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
 
     // As loading leaves it: shown, with the redraw working out every part's needs in the
     // background. Ticked at once, and as a user would, half a second later.
-    std::vector<double> ticks, laterTicks;
+    // Then S, for the first shaded picture.
+    std::vector<double> ticks, laterTicks, firstShaded;
     for (int i = 0; i < 5; ++i) {
         for (const bool later : {false, true}) {
             BenchWindow fresh;
             SetUpWindow(fresh, parts);
             fresh.ShowWindow();
             if (later) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            const auto start = Clock::now();
+            auto start = Clock::now();
             fresh.lstParts()->SetAllSelected(true);
             (later ? laterTicks : ticks).push_back(MsSince(start));
+            if (later) {
+                start = Clock::now();
+                fresh.Press('S');
+                firstShaded.push_back(MsSince(start));
+            }
         }
     }
     row.tickAllMs = Median(ticks);
     row.tickAllLaterMs = Median(laterTicks);
+    row.firstShadedMs = Median(firstShaded);
 
     BenchWindow window;
     SetUpWindow(window, parts);
@@ -175,6 +210,7 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     if (!g_savePrefix.empty()) {
         window.picShow()->Image().save(QString::fromStdString(g_savePrefix + std::to_string(triangles) + ".png"));
     }
+    row.shadedSmall = MeasureShaded(window, drawRuns);
 
     const trenn::ViewMapping startView = window.picShow()->Mapping();
     const double halfWidth = startView.UserX(trenn::picture::kInnerWidth) / 8.0;
@@ -217,6 +253,7 @@ DrawRow MeasureDraw(std::int64_t triangles, double repsScale) {
     row.largeDiffering1 = g_reference ? DifferenceFromReference(window, parts) : -1;
     row.largeTwoMs = MedianRedrawMs(window, 2, drawRuns);
     row.largeDiffering2 = g_reference ? DifferenceFromReference(window, parts) : -1;
+    row.shadedLarge = MeasureShaded(window, drawRuns);
     if (!g_savePrefix.empty()) {
         window.picShow()->Image().save(
             QString::fromStdString(g_savePrefix + std::to_string(triangles) + "-large.png"));
@@ -418,14 +455,36 @@ int main(int argc, char** argv) {
         }
         std::printf("(x small: large / 395 x 346 on 2 threads)\n");
 
-        std::printf("\nTick all parts in a window just shown, to the first picture (median of 5, 2 threads)\n");
-        std::printf("%10s | %5s | %16s | %17s\n", "triangles", "parts", "at once ms", "after 0.5 s ms");
+        std::printf("\nShaded, the same views (medians)\n");
+        std::printf("%10s | %9s | %9s | %9s | %11s | %9s | %9s | %8s | %7s | %15s\n", "triangles", "picture",
+                    "shaded 1t", "shaded 2t", "x wireframe", "edges 1t", "edges 2t", "x shaded", "x small",
+                    "1t/2t differing");
         for (const DrawRow& row : rows) {
-            std::printf("%10lld | %5zu | %16.1f | %17.1f\n", static_cast<long long>(row.triangles), row.parts,
-                        row.tickAllMs, row.tickAllLaterMs);
+            for (const bool large : {false, true}) {
+                const DrawRow::Shaded& shaded = large ? row.shadedLarge : row.shadedSmall;
+                const double wireframe = large ? row.largeTwoMs : row.twoThreadMs;
+                char small[16] = "";
+                if (large) std::snprintf(small, sizeof small, "%6.2fx", shaded.ms[0][1] / row.shadedSmall.ms[0][1]);
+                std::printf("%10lld | %9s | %9.3f | %9.3f | %10.2fx | %9.3f | %9.3f | %7.2fx | %7s | %6ld / %-6ld\n",
+                            static_cast<long long>(row.triangles), large ? "large" : "395x346", shaded.ms[0][0],
+                            shaded.ms[0][1], shaded.ms[0][1] / wireframe, shaded.ms[1][0], shaded.ms[1][1],
+                            shaded.ms[1][1] / shaded.ms[0][1], small, shaded.threadsDiffer[0],
+                            shaded.threadsDiffer[1]);
+            }
+        }
+        std::printf("(x wireframe: shaded / wireframe, x shaded: with edges / without, x small: large / 395 x 346,\n"
+                    " all on 2 threads; 1t/2t differing: pixels, without / with edges)\n");
+
+        std::printf("\nTick all parts in a window just shown, to the first picture (median of 5, 2 threads)\n");
+        std::printf("%10s | %5s | %16s | %17s | %12s\n", "triangles", "parts", "at once ms", "after 0.5 s ms",
+                    "then S ms");
+        for (const DrawRow& row : rows) {
+            std::printf("%10lld | %5zu | %16.1f | %17.1f | %12.1f\n", static_cast<long long>(row.triangles),
+                        row.parts, row.tickAllMs, row.tickAllLaterMs, row.firstShadedMs);
         }
         std::printf("(at once: the parts' needs still being worked out in the background; after 0.5 s:\n"
-                    " as a user ticks, the window having been on the screen for a moment)\n");
+                    " as a user ticks, the window having been on the screen for a moment; then S: to the\n"
+                    " first shaded picture)\n");
     }
     if (load) {
         const LoadRow row = MeasureLoad(loadMiB, 5);

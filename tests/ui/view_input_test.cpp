@@ -12,9 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <cmath>
-#include <string>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,6 +22,8 @@
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
 #include "model/rotation.h"
+#include "render/colours.h"
+#include "render/shaded.h"
 #include "support/blank_picture.h"
 
 namespace trenn {
@@ -582,6 +582,52 @@ TEST_F(ViewInput, StandardViews) {
         EXPECT_EQ(window.View().Zoom(), 1.25);
         // One redraw for the view; Ctrl pressed on its own is a key that redraws too.
         EXPECT_EQ(window.RedrawCount(), redraws + (v.modifiers & Qt::ControlModifier ? 2 : 1));
+    }
+}
+
+// S switches between the wireframe and the shaded picture; E shows or hides the shaded picture's
+// edges and is kept while the wireframe is on. Every key redraws; the wireframe comes back as it
+// was, and the list shows the part's colour only while the surfaces are shown.
+TEST_F(ViewInput, SAndESwitchThePicture) {
+    window.lstParts()->SetSelected(0, true);
+    const QImage wireframe = picShow()->Image().copy();
+    const struct {
+        Qt::Key key;
+        bool shaded, edges;
+    } steps[] = {
+        {Qt::Key_E, false, false}, {Qt::Key_S, true, false}, {Qt::Key_E, true, true},
+        {Qt::Key_S, false, true},  {Qt::Key_S, true, true},  {Qt::Key_E, true, false},
+        {Qt::Key_S, false, false},
+    };
+    const QRgb swatchColour = ShadedPartColour(0);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::string(step.key == Qt::Key_S ? "S" : "E") + (step.shaded ? " to shaded" : " to wireframe") +
+                     (step.edges ? " with edges" : ""));
+        const int redraws = window.RedrawCount();
+        Key(step.key);
+        EXPECT_EQ(window.RedrawCount(), redraws + 1);
+        EXPECT_EQ(window.Shaded(), step.shaded);
+        EXPECT_EQ(window.EdgesShown(), step.edges);
+        const QIcon swatch = window.lstParts()->item(0)->icon();
+        EXPECT_EQ(swatch.isNull(), !step.shaded);
+        if (!step.shaded) {
+            EXPECT_EQ(picShow()->Image(), wireframe);
+            continue;
+        }
+        EXPECT_EQ(swatch.pixmap(8, 8).toImage().pixel(4, 4), swatchColour);
+        int blue = 0, black = 0, surface = 0;
+        const QImage picture = picShow()->Image().convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb p = picture.pixel(x, y);
+                blue += p == kDotColour;
+                black += p == kEdgeColour;
+                surface += p != kDotColour && p != kEdgeColour && p != kBackgroundColour;
+            }
+        }
+        EXPECT_EQ(blue, 0);
+        EXPECT_GT(surface, 1000);
+        EXPECT_EQ(black > 0, step.edges) << black << " black pixels";
     }
 }
 
