@@ -1,5 +1,6 @@
 // libFuzzer target: what the loading sequence accepts, drawn with every part checked at the
-// start view, one step and angles far from the start.
+// start view, one step and angles far from the start, as a wireframe and shaded with edges; and
+// shaded, zoomed far in, at the start view.
 
 #include <cstdint>
 #include <cstdio>
@@ -39,8 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(trenn::fuzz::CheckLoad(run, std::span(data, size)), run);
     // Loads that fail draw nothing; the fuzzer should not spend its time on them here.
     if (run.outcome != trenn::StartupOutcome::WindowShown) return -1;
-    for (const trenn::fuzz::ViewAngles& angles : Angles()) {
-        Require(trenn::fuzz::DrawChecked(run.loader->Model(), angles.yaw, angles.pitch).problems, run);
-    }
+    Require(trenn::fuzz::DrawEveryWay(run.loader->Model(), Angles()), run);
     return 0;
 }

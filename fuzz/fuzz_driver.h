@@ -38,6 +38,7 @@
 #include "render/view_keys.h"
 #include "render/view_mapping.h"
 #include "render/colours.h"
+#include "render/shaded.h"
 #include "render/wireframe.h"
 
 namespace trenn::fuzz {
@@ -262,36 +263,79 @@ struct DrawResult {
     std::vector<std::string> problems;
     std::size_t dotPixels = 0;
     std::size_t edgePixels = 0;
+    std::size_t surfacePixels = 0;
 };
 
+enum class PictureKind { kWireframe, kShaded, kShadedWithEdges };
+
+// Whether `pixel` is a part's colour under the light: each channel the palette colour's times one
+// intensity between the ambient floor and 1, rounded to nearest.
+inline bool IsShadedColour(std::uint32_t pixel) {
+    if ((pixel >> 24) != 0xFFu) return false;
+    for (std::size_t k = 0; k < 10; ++k) {
+        const std::uint32_t colour = ShadedPartColour(k);
+        double low = kShadedAmbient - 1e-9, high = 1.0 + 1e-9;
+        for (const int shift : {16, 8, 0}) {
+            const double full = (colour >> shift) & 0xFFu, shown = (pixel >> shift) & 0xFFu;
+            if (full == 0.0) {
+                if (shown != 0.0) high = -1.0;
+                continue;
+            }
+            low = std::max(low, (shown - 0.5) / full);
+            high = std::min(high, (shown + 0.5) / full);
+        }
+        if (low <= high) return true;
+    }
+    return false;
+}
+
 // Draws the loaded model with every list entry checked into a picture of the window's size
-// (an exact-size buffer, so that any stray write is caught) and checks the pixels.
-inline DrawResult DrawChecked(const LoadedModel& model, float yaw, float pitch) {
+// (an exact-size buffer, so that any stray write is caught) and checks the pixels. `zoom` narrows
+// the start view about its middle.
+inline DrawResult DrawChecked(const LoadedModel& model, float yaw, float pitch,
+                              PictureKind kind = PictureKind::kWireframe, double zoom = 1.0) {
     DrawResult result;
     Scene scene;
     scene.parts = &model.parts;
     scene.checked.assign(model.listTexts.size(), true);
     scene.yaw = yaw;
     scene.pitch = pitch;
+    scene.width = kPictureWidth;
+    scene.height = kPictureHeight;
     const std::array<float, 4>& s = model.startScale;
-    scene.mapping = ViewMapping::FromScale(s[0], s[1], s[2], s[3], kPictureWidth, kPictureHeight);
+    const double middleX = (static_cast<double>(s[0]) + s[2]) / 2, middleY = (static_cast<double>(s[1]) + s[3]) / 2;
+    const double halfX = (static_cast<double>(s[2]) - s[0]) / 2 / zoom;
+    const double halfY = (static_cast<double>(s[1]) - s[3]) / 2 / zoom;
+    scene.mapping = zoom == 1.0 ? ViewMapping::FromScale(s[0], s[1], s[2], s[3], kPictureWidth, kPictureHeight)
+                                : ViewMapping::FromScale(middleX - halfX, middleY + halfY, middleX + halfX,
+                                                         middleY - halfY, kPictureWidth, kPictureHeight);
     std::vector<std::uint32_t> pixels(static_cast<std::size_t>(kPictureWidth) * kPictureHeight,
                                       kBackground);
     const RasterTarget target{pixels.data(), kPictureWidth, kPictureHeight, kPictureWidth};
-    DrawWireframe(scene, target);
+    const bool shaded = kind != PictureKind::kWireframe;
+    if (shaded) {
+        DrawShaded(scene, target, kind == PictureKind::kShadedWithEdges);
+    } else {
+        DrawWireframe(scene, target);
+    }
+    std::set<std::uint32_t> shadedColours;  // those already found to be one
     for (const std::uint32_t pixel : pixels) {
-        if (pixel == kDotColour) {
+        if (pixel == kBackground) continue;
+        if (!shaded && pixel == kDotColour) {
             ++result.dotPixels;
-        } else if (pixel == kEdgeColour) {
+        } else if (pixel == kEdgeColour && kind != PictureKind::kShaded) {
             ++result.edgePixels;
-        } else if (pixel != kBackground) {
+        } else if (shaded && (shadedColours.count(pixel) || IsShadedColour(pixel))) {
+            shadedColours.insert(pixel);
+            ++result.surfacePixels;
+        } else {
             char text[64];
             std::snprintf(text, sizeof text, "a pixel of colour 0x%08x", static_cast<unsigned>(pixel));
             result.problems.emplace_back(text);
             break;
         }
     }
-    if (model.listTexts.empty() && (result.dotPixels != 0 || result.edgePixels != 0)) {
+    if (model.listTexts.empty() && (result.dotPixels != 0 || result.edgePixels != 0 || result.surfacePixels != 0)) {
         result.problems.emplace_back("pixels drawn with no list entry to check");
     }
     return result;
@@ -373,6 +417,22 @@ inline std::vector<ViewAngles> DrawAngles() {
             {StepAngle(0.0f, -ROTATION_STEP), StepAngle(0.0f, ROTATION_STEP)},
             {yaw, pitch},
             {1.0e7f, -3.0e5f}};
+}
+
+// Every drawing the fuzzers make of a loaded model, and the problems found in any of them: each
+// of the angles above as a wireframe and shaded with edges, and shaded far zoomed in.
+inline std::vector<std::string> DrawEveryWay(const LoadedModel& model,
+                                             const std::vector<ViewAngles>& angles = DrawAngles()) {
+    std::vector<std::string> problems;
+    const auto keep = [&](const DrawResult& drawn) {
+        problems.insert(problems.end(), drawn.problems.begin(), drawn.problems.end());
+    };
+    for (const ViewAngles& a : angles) {
+        keep(DrawChecked(model, a.yaw, a.pitch, PictureKind::kWireframe));
+        keep(DrawChecked(model, a.yaw, a.pitch, PictureKind::kShadedWithEdges));
+    }
+    keep(DrawChecked(model, 0.0f, 0.0f, PictureKind::kShaded, 1e5));
+    return problems;
 }
 
 // A folder for one process, removed with its contents when the process ends normally.

@@ -47,9 +47,7 @@ fuzz::Exit Replay(const fs::path& file, const TempDir& temp) {
     fuzz::RunMain(run);
     EXPECT_EQ(fuzz::CheckLoad(run, bytes), Problems{});
     if (run.outcome == StartupOutcome::WindowShown) {
-        for (const fuzz::ViewAngles& angles : fuzz::DrawAngles()) {
-            EXPECT_EQ(fuzz::DrawChecked(run.loader->Model(), angles.yaw, angles.pitch).problems, Problems{});
-        }
+        EXPECT_EQ(fuzz::DrawEveryWay(run.loader->Model()), Problems{});
     }
     // The fuzzers stop an input after 5 s; a sanitized build is several times slower.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);

@@ -63,9 +63,7 @@ TEST_F(HostileInputs, EveryClassEndsInItsExit) {
             EXPECT_EQ(run->platform.window.items.size(), static_cast<std::size_t>(c.parts));
         }
         if (c.exit != Exit::kOk) continue;
-        for (const fuzz::ViewAngles& angles : fuzz::DrawAngles()) {
-            EXPECT_EQ(fuzz::DrawChecked(run->loader->Model(), angles.yaw, angles.pitch).problems, Problems{});
-        }
+        EXPECT_EQ(fuzz::DrawEveryWay(run->loader->Model()), Problems{});
     }
 }
 
@@ -80,6 +78,13 @@ TEST_F(HostileInputs, TheFixtureDrawsItsStrip) {
     EXPECT_GT(start.dotPixels, 0u);
     EXPECT_LE(start.dotPixels, 12u);
     EXPECT_GT(start.edgePixels, 300u);
+    // Shaded, the two triangles are filled and outlined; no dots.
+    const fuzz::DrawResult shaded =
+        fuzz::DrawChecked(run->loader->Model(), 0.0f, 0.0f, fuzz::PictureKind::kShadedWithEdges);
+    EXPECT_EQ(shaded.problems, Problems{});
+    EXPECT_EQ(shaded.dotPixels, 0u);
+    EXPECT_GT(shaded.surfacePixels, 1000u);
+    EXPECT_GT(shaded.edgePixels, 300u);
 }
 
 // An empty read may come with no buffer at all (an empty index list past the end of the file).
