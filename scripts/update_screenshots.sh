@@ -3,6 +3,7 @@
 #   docs/screenshot.png        the torus sample, two thirds of its parts ticked, turned a few steps
 #   docs/screenshot-wheel.png  the ferris wheel sample, every part ticked, turned a few steps
 #   docs/screenshot-maximised.png  the same in a window as large as the 1920 x 1080 screen
+#   docs/screenshot-shaded.png the ferris wheel again, shaded (S) with its edges (E)
 # Usage: scripts/update_screenshots.sh [BUILD_DIR]   (default: build; built here if needed)
 # The X display is :81 unless TRENN_SCREENSHOT_DISPLAY says otherwise.
 set -euo pipefail
@@ -10,10 +11,10 @@ source "$(dirname "$0")/setup.sh"
 build="${1:-build}"
 display="${TRENN_SCREENSHOT_DISPLAY:-:81}"
 
-trenn_step 1/6 "Installing missing Debian packages"
+trenn_step 1/7 "Installing missing Debian packages"
 trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}" xvfb xdotool imagemagick x11-utils
 
-trenn_step 2/6 "Building trenn and the samples in $build/"
+trenn_step 2/7 "Building trenn and the samples in $build/"
 [ -f "$TRENN_ROOT/$build/build.ninja" ] || trenn_configure "$build"
 trenn_compile "$build" trenn samples
 
@@ -29,7 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-trenn_step 3/6 "Starting an X server on $display"
+trenn_step 3/7 "Starting an X server on $display"
 if xdpyinfo -display "$display" >/dev/null 2>&1; then
     trenn_note "$display is already running; using it."
 else
@@ -115,16 +116,20 @@ shoot() {
     trenn_note "Wrote ${out#"$TRENN_ROOT"/} ($(identify -format '%w x %h' "$out"), $colours colours)."
 }
 
-trenn_step 4/6 "Running Trenn on samples/torus.o and grabbing its window"
+trenn_step 4/7 "Running Trenn on samples/torus.o and grabbing its window"
 # Two thirds of the torus: list positions 0 to 7 of 12.
 shoot torus.o "$TRENN_ROOT/docs/screenshot.png" "0 1 2 3 4 5 6 7" \
     "Right Right Right Right Up Up Up Up Up Up"
 
-trenn_step 5/6 "Running Trenn on samples/ferris_wheel.o and grabbing its window"
+trenn_step 5/7 "Running Trenn on samples/ferris_wheel.o and grabbing its window"
 # Every one of its eight parts.
 shoot ferris_wheel.o "$TRENN_ROOT/docs/screenshot-wheel.png" "0 1 2 3 4 5 6 7" \
     "Left Left Left Up Up"
 
-trenn_step 6/6 "Running Trenn on samples/ferris_wheel.o in a window as large as the screen"
+trenn_step 6/7 "Running Trenn on samples/ferris_wheel.o in a window as large as the screen"
 shoot ferris_wheel.o "$TRENN_ROOT/docs/screenshot-maximised.png" "0 1 2 3 4 5 6 7" \
     "Left Left Left Up Up" maximised
+
+trenn_step 7/7 "Running Trenn on samples/ferris_wheel.o with surfaces and edges"
+shoot ferris_wheel.o "$TRENN_ROOT/docs/screenshot-shaded.png" "0 1 2 3 4 5 6 7" \
+    "Left Left Left Up Up s e"
