@@ -23,6 +23,7 @@
 #include "model/extent.h"
 #include "model/mesh.h"
 #include "elf/elf_data.h"
+#include "inspect/export_command.h"
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
 #include "render/view_keys.h"
@@ -39,8 +40,8 @@ namespace {
 using namespace trenn;
 
 constexpr const char* kUsage =
-    "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--check all|N,M,...]\n"
-    "                     [--keys KEY,...] [--zoom F] [--center X,Y] [--fit]] [--] OBJECT\n"
+    "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--keys KEY,...] [--zoom F]\n"
+    "                     [--center X,Y] [--fit]] [--export OUT] [--check all|N,M,...] [--] OBJECT\n"
     "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
@@ -49,7 +50,10 @@ constexpr const char* kHelp =
     "  --full            also print every vertex and index\n"
     "  --render OUT.png  also write the picture area as the viewer shows it\n"
     "  --size WxH        the picture's size in pixels, 16 to 8192 each way (default 395x346)\n"
-    "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
+    "  --export OUT      also write the ticked parts to OUT, in the format its extension names:\n"
+    "                    .obj, .ply, .stl or .glb (binary glTF)\n"
+    "  --check all|N,... list positions to tick for --render and --export, counted from 0\n"
+    "                    (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
     "  --zoom F          zoom the picture by F (1/16 to 4096) about its centre\n"
@@ -58,12 +62,13 @@ constexpr const char* kHelp =
     "  --                the object's name follows, even if it starts with -\n"
     "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
-    "written.\n";
+    "written, or OUT could not be written.\n";
 
 struct Options {
     bool full = false;
     std::string object;
     std::optional<std::string> render;
+    std::optional<ExportRequest> exportTo;
     std::optional<std::vector<int>> check;  // unset: every list position
     std::vector<int> keys;                  // Windows key codes, in order
     std::optional<double> zoom;
@@ -140,6 +145,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     Options options;
     bool haveObject = false;
     bool pictureOptions = false;
+    bool checkGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -162,9 +168,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--render") {
             options.render = value();
             if (options.render->empty()) throw UsageError{"--render needs a file name"};
+        } else if (arg == "--export") {
+            const std::string& out = value();
+            options.exportTo = ParseExportRequest(out);
+            if (!options.exportTo) {
+                throw UsageError{"--export: \"" + out + "\" does not end in .obj, .ply, .stl or .glb"};
+            }
         } else if (arg == "--check") {
             options.check = ParseCheck(value());
-            pictureOptions = true;
+            checkGiven = true;
         } else if (arg == "--keys") {
             options.keys = ParseKeys(value());
             pictureOptions = true;
@@ -213,7 +225,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     if (!haveObject) throw UsageError{"no object file"};
     if (pictureOptions && !options.render) {
-        throw UsageError{"--size, --check, --keys, --zoom, --center and --fit need --render"};
+        throw UsageError{"--size, --keys, --zoom, --center and --fit need --render"};
+    }
+    if (checkGiven && !options.render && !options.exportTo) {
+        throw UsageError{"--check needs --render or --export"};
     }
     if (options.fit && (options.zoom || options.center)) {
         throw UsageError{"--fit chooses the zoom and centre itself: leave out --zoom and --center"};
@@ -356,6 +371,17 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             return 3;
         }
     }
+    std::optional<ExportSummary> exported;
+    if (outcome == StartupOutcome::WindowShown && options.exportTo) {
+        const LoadedModel& model = loader.Model();
+        const auto missing = MissingListPosition(options.check, model.listTexts.size());
+        if (missing) return Usage(*missing);
+        exported = ExportTicked(*options.exportTo, model, options.check);
+        if (!exported->written) {
+            std::cerr << "trenn-inspect: " << exported->detail << "\n";
+            return 3;
+        }
+    }
 
     JsonWriter json(stdout);
     json.BeginObject();
@@ -386,6 +412,7 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             json.Key("render");
             json.String(*options.render);
         }
+        if (exported) WriteExportJson(json, *options.exportTo, *exported);
     } else {
         json.Key("error");
         json.String(platform.message);
