@@ -16,7 +16,7 @@ namespace trenn {
 enum class ExportFormat { Obj, Ply, Stl, Glb };
 
 // One part to write: its name (the list text as UTF-8), where it stands in the part list, and
-// the mesh, which must outlive the export.
+// the mesh, never null, which must outlive the export.
 struct ExportPart {
     std::string name;
     std::size_t listPosition = 0;
