@@ -37,7 +37,7 @@ const char* ExportFormatName(ExportFormat format) {
 }
 
 ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
-                          const std::string& path) {
+                          const std::string& path, const TemporaryFileNotice& notice) {
     ExportSummary summary;
     summary.parts = parts.size();
     try {
@@ -52,7 +52,7 @@ ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat for
             summary.triangles += triangles;
             planned.push_back({&part, triangles});
         }
-        OutputFile out(path);
+        OutputFile out(path, notice);
         switch (format) {
             case ExportFormat::Obj: summary.vertices = WriteObj(planned, out); break;
             case ExportFormat::Ply: summary.vertices = WritePly(planned, out); break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +40,13 @@ std::optional<ExportFormat> ExportFormatFromPath(const std::string& path);
 // "obj", "ply", "stl" or "glb".
 const char* ExportFormatName(ExportFormat format);
 
+// Told the temporary file's path when it has been made, and "" once it has been renamed or
+// removed: for a caller that must remove it should the program be ended meanwhile.
+using TemporaryFileNotice = std::function<void(const std::string& temporaryPath)>;
+
 // Writes `parts`, in this order, to `path` in `format`. The file appears whole or not at all:
 // it is written under a temporary name beside `path` and renamed over it once it is on disk.
 ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
-                          const std::string& path);
+                          const std::string& path, const TemporaryFileNotice& notice = {});
 
 }  // namespace trenn

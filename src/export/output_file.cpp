@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace trenn {
 
@@ -43,8 +44,8 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path)
-    : path_(path), temporary_(FolderOf(path) + "/.trenn-export-XXXXXX") {
+OutputFile::OutputFile(const std::string& path, TemporaryFileNotice notice)
+    : path_(path), notice_(std::move(notice)), temporary_(FolderOf(path) + "/.trenn-export-XXXXXX") {
     // mkostemp creates the file exclusively, readable and writable by the caller alone.
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
     if (fd_ < 0) {
@@ -52,9 +53,11 @@ OutputFile::OutputFile(const std::string& path)
         temporary_.clear();
         throw ExportFailure(ErrorText(error));
     }
+    if (notice_) notice_(temporary_);
     const auto giveUp = [this] {
         ::close(fd_);
         ::unlink(temporary_.c_str());
+        if (notice_) notice_("");
     };
     try {
         buffer_.resize(kBufferSize);
@@ -79,7 +82,10 @@ OutputFile::~OutputFile() {
         writer_.join();
     }
     if (fd_ >= 0) ::close(fd_);
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        if (notice_) notice_("");
+    }
 }
 
 void OutputFile::WriteHandedBytes() {
@@ -167,6 +173,7 @@ void OutputFile::Commit() {
     if (::close(fd) != 0) FailWithErrno(errno);
     if (::rename(temporary_.c_str(), path_.c_str()) != 0) FailWithErrno(errno);
     temporary_.clear();
+    if (notice_) notice_("");
 }
 
 }  // namespace trenn

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "export/export.h"
+
 namespace trenn {
 
 // Why a file could not be written, in a few words ("No space left on device"); the caller puts
@@ -30,8 +32,9 @@ public:
     // The size of the buffer, and the most Room() hands out at once.
     static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-    // Throws ExportFailure when the temporary file cannot be made.
-    explicit OutputFile(const std::string& path);
+    // Throws ExportFailure when the temporary file cannot be made. `notice` hears of the
+    // temporary file as it comes and goes.
+    OutputFile(const std::string& path, TemporaryFileNotice notice);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -60,6 +63,7 @@ private:
     [[noreturn]] void FailWithErrno(int error);
 
     std::string path_;
+    TemporaryFileNotice notice_;
     std::string temporary_;
     int fd_ = -1;
     std::vector<unsigned char> buffer_;  // being filled

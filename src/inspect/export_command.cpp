@@ -1,5 +1,9 @@
 #include "inspect/export_command.h"
 
+#include <unistd.h>
+
+#include <mutex>
+
 #include "runtime/text.h"
 
 namespace trenn {
@@ -23,7 +27,8 @@ std::optional<std::string> MissingListPosition(const std::optional<std::vector<i
 }
 
 ExportSummary ExportTicked(const ExportRequest& request, const LoadedModel& model,
-                           const std::optional<std::vector<int>>& check) {
+                           const std::optional<std::vector<int>>& check, TerminationGuard& termination,
+                           const std::function<void()>& cleanup) {
     const std::size_t listCount = model.listTexts.size();
     std::vector<bool> ticked(listCount, !check.has_value());
     if (check) {
@@ -34,7 +39,23 @@ ExportSummary ExportTicked(const ExportRequest& request, const LoadedModel& mode
         if (!ticked[position]) continue;
         chosen.push_back({BytesToUtf8(model.listTexts[position]), position, &model.parts.at(position)});
     }
-    return ExportParts(chosen, request.format, request.path);
+    ExportSummary summary;
+    {
+        // The signal's thread reads the temporary file's path while the export sets it.
+        std::mutex mutex;
+        std::string temporary;
+        const TerminationCleanup removeTemporary(termination, [&] {
+            cleanup();
+            const std::lock_guard lock(mutex);
+            if (!temporary.empty()) ::unlink(temporary.c_str());
+        });
+        summary = ExportParts(chosen, request.format, request.path, [&](const std::string& path) {
+            const std::lock_guard lock(mutex);
+            temporary = path;
+        });
+    }
+    termination.SetCleanup(cleanup);  // what removeTemporary took away when it went
+    return summary;
 }
 
 void WriteExportJson(JsonWriter& json, const ExportRequest& request, const ExportSummary& summary) {

@@ -3,6 +3,7 @@
 // trenn-inspect --export OUT: the ticked parts of the loaded model, written to OUT in the format
 // its extension names.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/loaded_model.h"
 #include "export/export.h"
 #include "inspect/json_writer.h"
+#include "runtime/termination_guard.h"
 
 namespace trenn {
 
@@ -25,9 +27,12 @@ std::optional<ExportRequest> ParseExportRequest(const std::string& out);
 std::optional<std::string> MissingListPosition(const std::optional<std::vector<int>>& check,
                                                std::size_t listCount);
 
-// Writes the list entries `check` ticks (every one when it is unset) in list order.
+// Writes the list entries `check` ticks (every one when it is unset) in list order. Should a
+// termination signal end the program meanwhile, `termination` removes the temporary file as
+// well as running `cleanup`, the cleanup it has outside the export.
 ExportSummary ExportTicked(const ExportRequest& request, const LoadedModel& model,
-                           const std::optional<std::vector<int>>& check);
+                           const std::optional<std::vector<int>>& check, TerminationGuard& termination,
+                           const std::function<void()>& cleanup);
 
 // "export": {"path", "format", "parts", "vertices", "triangles", "skipped"}
 void WriteExportJson(JsonWriter& json, const ExportRequest& request, const ExportSummary& summary);

@@ -376,7 +376,8 @@ int Inspect(const Options& options, TerminationGuard& termination) {
         const LoadedModel& model = loader.Model();
         const auto missing = MissingListPosition(options.check, model.listTexts.size());
         if (missing) return Usage(*missing);
-        exported = ExportTicked(*options.exportTo, model, options.check);
+        exported = ExportTicked(*options.exportTo, model, options.check, termination,
+                                [&loader] { loader.RemoveScratchFiles(); });
         if (!exported->written) {
             std::cerr << "trenn-inspect: " << exported->detail << "\n";
             return 3;
