@@ -62,13 +62,14 @@ OutputFile::OutputFile(const std::string& path, TemporaryFileNotice notice)
     try {
         buffer_.resize(kBufferSize);
         handed_.resize(kBufferSize);
-        writer_ = std::thread([this] { WriteHandedBytes(); });
-    } catch (const std::system_error& failure) {  // no thread to be had
-        giveUp();
-        throw ExportFailure(failure.code().message());
     } catch (...) {
         giveUp();
         throw;
+    }
+    try {
+        writer_ = std::thread([this] { WriteHandedBytes(); });
+    } catch (const std::system_error&) {
+        // No thread to be had (a limit on the address space): Flush writes on this one.
     }
 }
 
@@ -96,25 +97,29 @@ void OutputFile::WriteHandedBytes() {
         const std::size_t size = handedBytes_;
         const std::uint64_t at = written_;
         lock.unlock();
-        int error = 0;
-        std::size_t done = 0;
-        while (done < size && error == 0) {
-            const ssize_t wrote = ::write(fd_, handed_.data() + done, size - done);
-            if (wrote >= 0) {
-                done += static_cast<std::size_t>(wrote);
-            } else if (errno != EINTR) {
-                error = errno;
-            }
-        }
-        // The disk starts on these bytes now, while the rest is worked out, so that the fsync
-        // at the end waits only for the last of them. A hint: a failure shows in the fsync.
-        if (error == 0) ::sync_file_range(fd_, static_cast<off_t>(at), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+        const int error = WriteOut(handed_.data(), size, at);
         lock.lock();
-        written_ += done;
+        written_ += size;
         if (error != 0 && writeError_ == 0) writeError_ = error;
         handedBytes_ = 0;
         changed_.notify_all();
     }
+}
+
+int OutputFile::WriteOut(const unsigned char* bytes, std::size_t size, std::uint64_t at) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t wrote = ::write(fd_, bytes + done, size - done);
+        if (wrote >= 0) {
+            done += static_cast<std::size_t>(wrote);
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
+    // The disk starts on these bytes now, while the rest is worked out, so that the fsync at
+    // the end waits only for the last of them. A hint: a failure shows in the fsync.
+    ::sync_file_range(fd_, static_cast<off_t>(at), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+    return 0;
 }
 
 void OutputFile::Drain() {
@@ -140,6 +145,13 @@ void OutputFile::Write(const void* data, std::size_t size) {
 void OutputFile::Flush() {
     Drain();
     if (used_ == 0) return;
+    if (!writer_.joinable()) {
+        const int error = WriteOut(buffer_.data(), used_, written_);
+        if (error != 0) FailWithErrno(error);
+        written_ += used_;
+        used_ = 0;
+        return;
+    }
     {
         const std::lock_guard lock(mutex_);
         buffer_.swap(handed_);

@@ -26,7 +26,8 @@ public:
 // then, and whenever something fails, the target is left as it was and the temporary file goes.
 //
 // A full buffer goes to the file on a thread of the object's own while the caller fills the
-// other one, so that working out the bytes and handing them to the system overlap.
+// other one, so that working out the bytes and handing them to the system overlap; where no
+// thread can start, on the caller's.
 class OutputFile {
 public:
     // The size of the buffer, and the most Room() hands out at once.
@@ -60,6 +61,8 @@ private:
     // Waits until the writing thread has written all it was handed.
     void Drain();
     void WriteHandedBytes();
+    // Writes `size` bytes that go at `at` in the file; errno, or 0.
+    int WriteOut(const unsigned char* bytes, std::size_t size, std::uint64_t at);
     [[noreturn]] void FailWithErrno(int error);
 
     std::string path_;
