@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """trenn-inspect --export: each format read back by programs that read these formats for a
-living (assimp, meshio, the glTF validator), on a model with the awkward cases: an all
+living (assimp, meshio, three.js's PLY loader, the glTF validator), on a model with the awkward cases: an all
 degenerate strip, indices past the vertex array, two parts on one vertex array, and arrays that
 run past the end of the file.
 
@@ -25,7 +25,7 @@ from inspect_test import elf_object  # noqa: E402
 
 INSPECT = None
 SAMPLES = None
-VALIDATOR = None  # the folder whose node_modules holds gltf-validator and three
+READERS_DIR = None  # the folder whose node_modules holds gltf-validator and three
 HERE = os.path.dirname(os.path.abspath(__file__))
 READERS_REQUIRED = bool(os.environ.get("CI") or os.environ.get("TRENN_REQUIRE_READERS"))
 
@@ -143,7 +143,7 @@ class Readers:
     def node_modules(self):
         node = shutil.which("node") or self.missing("node (Debian package nodejs)")
         for module in ("gltf-validator", "three"):
-            if not VALIDATOR or not os.path.isdir(os.path.join(VALIDATOR, "node_modules", module)):
+            if not READERS_DIR or not os.path.isdir(os.path.join(READERS_DIR, "node_modules", module)):
                 self.missing("the npm module %s (scripts/setup.sh: trenn_install_npm_readers)" % module)
         return node
 
@@ -183,7 +183,7 @@ class ExportCase(unittest.TestCase):
 
     def node(self, mode, path):
         node = self.readers.node_modules()
-        return self.run_json([node, os.path.join(HERE, "readers", "read.mjs"), VALIDATOR, mode, path])
+        return self.run_json([node, os.path.join(HERE, "readers", "read.mjs"), READERS_DIR, mode, path])
 
     def assimp(self, path):
         """assimp's scene: node names below the root, and per mesh its name and face count; and
@@ -349,7 +349,7 @@ class Command(ExportCase):
 
 
 def main():
-    global INSPECT, SAMPLES, VALIDATOR
+    global INSPECT, SAMPLES, READERS_DIR
     args = sys.argv[1:]
     values = {}
     for option in ("--inspect", "--samples", "--readers"):
@@ -358,7 +358,7 @@ def main():
             values[option] = os.path.abspath(args[at + 1])
             del args[at:at + 2]
     INSPECT, SAMPLES = values["--inspect"], values["--samples"]
-    VALIDATOR = values.get("--readers")
+    READERS_DIR = values.get("--readers")
     unittest.main(argv=[sys.argv[0], "-v"] + args)
 
 
