@@ -28,7 +28,7 @@ struct ExportSummary {
     bool written = false;
     std::string detail;  // why not, one line: "cannot write /x/y.stl: No space left on device"
     std::size_t parts = 0;
-    std::uint64_t vertices = 0;   // vertex records in the file
+    std::uint64_t vertices = 0;   // vertices the file holds (STL: three per triangle)
     std::uint64_t triangles = 0;  // faces in the file
     std::uint64_t skipped = 0;    // strip triples left out (see WalkStripTriangles)
 };
