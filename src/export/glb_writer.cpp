@@ -138,16 +138,19 @@ std::vector<PartLayout> Layout(std::span<const PlannedPart> parts, std::uint64_t
 
 // POSITION needs its bounds, and glTF cannot hold infinities or NaN.
 void FindBounds(const std::vector<Position>& positions, PartLayout& part) {
-    part.low = positions.at(0);
-    part.high = positions.at(0);
+    // Locals, not the part's fields, so that the loop keeps them in registers.
+    Position low = positions.at(0);
+    Position high = low;
     bool finite = true;
     for (const Position& position : positions) {
         for (int axis = 0; axis < 3; ++axis) {
-            part.low[axis] = std::min(part.low[axis], position[axis]);
-            part.high[axis] = std::max(part.high[axis], position[axis]);
+            low[axis] = std::min(low[axis], position[axis]);
+            high[axis] = std::max(high[axis], position[axis]);
             finite &= std::isfinite(position[axis]);
         }
     }
+    part.low = low;
+    part.high = high;
     if (!finite) {
         throw ExportFailure("the part at list position " + std::to_string(part.planned->source->listPosition) +
                             " has a coordinate that is not finite, which glTF cannot hold");
