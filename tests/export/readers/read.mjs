@@ -1,5 +1,7 @@
 // Reads an exported file with an npm reader and prints what it found as JSON.
-// usage: node read.mjs MODULES validate FILE.glb   the glTF validator's report
+// usage: node read.mjs MODULES validate FILE.glb   the glTF validator's findings: counts of
+//                                                   errors and warnings, every message, and
+//                                                   what it found in the file
 //        node read.mjs MODULES ply FILE.ply         three.js's PLY loader: positions, faces and
 //                                                   the 28 extra bytes of each vertex
 // MODULES is the folder that holds node_modules (scripts/install_npm_readers.sh makes it).
@@ -14,8 +16,15 @@ const bytes = fs.readFileSync(file);
 
 if (mode === "validate") {
     const validator = (await load("gltf-validator/index.js")).default;
-    const report = await validator.validateBytes(new Uint8Array(bytes), { maxIssues: 0 });
-    console.log(JSON.stringify(report));
+    const report = await validator.validateBytes(new Uint8Array(bytes));
+    const found = report.issues;
+    console.log(JSON.stringify({
+        errors: found.numErrors,
+        warnings: found.numWarnings,
+        messages: found.messages.map(({ code, pointer }) => [code, pointer]),
+        truncated: found.truncated,
+        info: report.info,
+    }));
 } else if (mode === "ply") {
     const { PLYLoader } = await load("three/examples/jsm/loaders/PLYLoader.js");
     const loader = new PLYLoader();
