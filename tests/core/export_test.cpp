@@ -38,7 +38,7 @@ VertexList Records(const std::vector<Xyz>& points) {
     return VertexList(records);
 }
 
-MeshPart Part(const std::vector<Xyz>& points, const std::vector<std::int16_t>& strip) {
+MeshPart MeshOf(const std::vector<Xyz>& points, const std::vector<std::int16_t>& strip) {
     return {Records(points), IndexList(static_cast<std::int32_t>(strip.size()), strip), 0};
 }
 
@@ -105,11 +105,11 @@ TEST(StripWalk, KeepsTrianglesTurnedToFaceTheFirstOnesWay) {
 }
 
 TEST(ExportLayout, ObjNumbersVerticesAcrossTheFileInShortestText) {
-    const MeshPart first = Part({{0.1f, 0.2f, 0.3f}, {1e-7f, 16777216.0f, -0.0f}, {3.4028235e38f, -1.5f, 2.0f}},
+    const MeshPart first = MeshOf({{0.1f, 0.2f, 0.3f}, {1e-7f, 16777216.0f, -0.0f}, {3.4028235e38f, -1.5f, 2.0f}},
                                 {0, 1, 2, 0});
     MeshPart shared = first;  // the same records
     shared.indices = IndexList(3, std::vector<std::int16_t>{2, 1, 0});
-    const MeshPart flat = Part({{1, 2, 3}}, {0, 0, 0});
+    const MeshPart flat = MeshOf({{1, 2, 3}}, {0, 0, 0});
     const struct {
         std::vector<ExportPart> parts;
         std::string text;
@@ -131,8 +131,8 @@ TEST(ExportLayout, ObjNumbersVerticesAcrossTheFileInShortestText) {
 }
 
 TEST(ExportLayout, PlyKeepsEveryRecordAndTagsFacesWithTheListPosition) {
-    const MeshPart a = Part({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {0, 1, 2});
-    const MeshPart b = Part({{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}}, {2, 1, 0, 2});
+    const MeshPart a = MeshOf({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {0, 1, 2});
+    const MeshPart b = MeshOf({{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}}, {2, 1, 0, 2});
     std::string expected = "ply\nformat binary_little_endian 1.0\ncomment written by Trenn " + kVersion +
                            "\ncomment list position 0: _a\ncomment list position 5: _b c\n"
                            "element vertex 6\nproperty float x\nproperty float y\nproperty float z\n";
@@ -166,7 +166,7 @@ TEST(ExportLayout, StlFacetNormalsAreUnitOrZero) {
     };
     TempDir dir;
     for (const auto& c : cases) {
-        const MeshPart part = Part(c.corners, {0, 1, 2});
+        const MeshPart part = MeshOf(c.corners, {0, 1, 2});
         const std::string bytes = Export({{"_t", 0, &part}}, dir.File("m.stl"));
         std::string expected = "binary STL written by Trenn " + kVersion;
         expected.resize(80, '\0');
@@ -181,10 +181,10 @@ TEST(ExportLayout, StlFacetNormalsAreUnitOrZero) {
 }
 
 TEST(ExportLayout, GlbChunksAreAlignedAndDescribeEveryPart) {
-    const MeshPart triangle = Part({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    const MeshPart none = Part({{5, 5, 5}}, {0});
+    const MeshPart triangle = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    const MeshPart none = MeshOf({{5, 5, 5}}, {0});
     // More vertices than 16-bit indices can number without reaching 65535, the restart value.
-    const MeshPart wide = Part(std::vector<Xyz>(65536, Xyz{2, 2, 2}), {0, 1, 32767});
+    const MeshPart wide = MeshOf(std::vector<Xyz>(65536, Xyz{2, 2, 2}), {0, 1, 32767});
     std::string shortIndices, longIndices;
     for (const std::uint16_t i : {std::uint16_t{0}, std::uint16_t{1}, std::uint16_t{2}}) Append(shortIndices, i);
     shortIndices.append(2, '\0');
@@ -244,7 +244,7 @@ TEST(ExportLayout, GlbChunksAreAlignedAndDescribeEveryPart) {
 }
 
 TEST(OutputFile, FailuresSayWhyAndLeaveTheFolderAsItWas) {
-    const MeshPart part = Part({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {0, 1, 2, 3});
+    const MeshPart part = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {0, 1, 2, 3});
     const struct {
         const char* what;
         const char* target;
@@ -283,7 +283,7 @@ TEST(OutputFile, FailuresSayWhyAndLeaveTheFolderAsItWas) {
 }
 
 TEST(OutputFile, ReplacesTheTargetWithTheModeOfANewFile) {
-    const MeshPart part = Part({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    const MeshPart part = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     const struct {
         mode_t umask;
         mode_t mode;

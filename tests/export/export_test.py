@@ -43,7 +43,7 @@ def xyz_of(rec):
     return struct.unpack_from("<3f", rec)
 
 
-class Part:
+class Expected:
     def __init__(self, name, records, triangles, skipped):
         self.name = name            # list text as bytes (Windows-1252)
         self.records = records      # every vertex record, zero tail included
@@ -93,11 +93,11 @@ def edge_model():
 
     tail = tail_full + [tail_cut + b"\0" * 20] + [b"\0" * 40] * 3
     parts = [
-        Part(b"_strip", strip, [(0, 1, 2), (1, 3, 2), (2, 3, 4)], 0),
-        Part(b"_flat", flat, [], 4),
-        Part(b"_outside", outside, [(0, 1, 2), (1, 2, 0)], 4),
-        Part(b"_shared", strip, [(4, 3, 2), (3, 1, 2)], 0),
-        Part(b'_caf\xe9 "q"\t\\ \x80', tail, [(1, 2, 0)], 1),
+        Expected(b"_strip", strip, [(0, 1, 2), (1, 3, 2), (2, 3, 4)], 0),
+        Expected(b"_flat", flat, [], 4),
+        Expected(b"_outside", outside, [(0, 1, 2), (1, 2, 0)], 4),
+        Expected(b"_shared", strip, [(4, 3, 2), (3, 1, 2)], 0),
+        Expected(b'_caf\xe9 "q"\t\\ \x80', tail, [(1, 2, 0)], 1),
     ]
     names = [b"__geoprimdatabuffer" + p.name for p in parts]
     return elf_object(bytes(data), [(n.decode("latin-1"), at, 1) for n, at in zip(names, blocks)]), parts
