@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds Release in build/ and prints the redraw and load benchmark tables (see README).
+# Builds Release in build/ and prints the redraw, load and export benchmark tables (see README).
 # Extra arguments go to the benchmark, e.g. ./bench.sh --sizes 1000000 --no-load
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"

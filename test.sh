@@ -15,10 +15,14 @@ fi
 trenn_step 1/6 "Checking packages"
 trenn_install_packages "${TRENN_BUILD_PACKAGES[@]}" "${TRENN_PACKAGE_PACKAGES[@]}" \
     "${TRENN_PACKAGE_CHECK_PACKAGES[@]}" "${TRENN_FUZZ_PACKAGES[@]}" \
-    gcc-multilib xvfb xdotool x11-utils imagemagick
+    "${TRENN_EXPORT_READER_PACKAGES[@]}" gcc-multilib xvfb xdotool x11-utils imagemagick
 
 trenn_step 2/6 "Configuring and building (build/, Release)"
 trenn_build build
+trenn_install_npm_readers build
+
+# The export tests fail rather than skip when a reader they need is missing: it was just installed.
+export TRENN_REQUIRE_READERS=1
 
 trenn_step 3/6 "Running the tests (build/)"
 (cd "$TRENN_ROOT/build" && ctest --output-on-failure -j "$(nproc)")
@@ -26,6 +30,7 @@ trenn_step 3/6 "Running the tests (build/)"
 trenn_step 4/6 "Configuring and building with sanitizers (build-asan/, ASan+UBSan)"
 # The benchmarks have no tests; they stay out of this build.
 trenn_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRENN_SANITIZE=ON -DTRENN_BENCH=OFF
+trenn_install_npm_readers build-asan
 
 trenn_step 5/6 "Running the tests under the sanitizers (build-asan/)"
 # Any report stops the program with a stack trace and exit status 23, which no Trenn program

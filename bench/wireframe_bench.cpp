@@ -6,8 +6,11 @@
 // Load: the whole start-up load of a large object (scratch copy, symbols, meshes, extent) in a
 // child process, against `cp` of the same file into the same folder.
 //
+// Export: each file format from a 4M-triangle model, against `cp` (bench/export_bench.cpp).
+//
 // Usage: trenn_bench [--sizes N,N,...] [--reps-scale F] [--load-mib M] [--no-load] [--no-draw]
-//                    [--no-reference] [--save PREFIX]   (PREFIX + triangles + ".png": the last redraw)
+//                    [--no-export] [--no-reference] [--save PREFIX]
+//        (PREFIX + triangles + ".png": the last redraw)
 
 #include <QApplication>
 #include <QImage>
@@ -34,6 +37,7 @@
 #include "app/model_assembly.h"
 #include "app/picture_geometry.h"
 #include "bench_models.h"
+#include "export_bench.h"
 #include "reference_renderer.h"
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
@@ -394,6 +398,7 @@ std::vector<std::int64_t> ParseSizes(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--export-probe") == 0) return trenn::bench::ExportProbe(argc - 2, argv + 2);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
@@ -402,6 +407,7 @@ int main(int argc, char** argv) {
     double loadMiB = 256.0;
     bool load = true;
     bool draw = true;
+    bool exportFormats = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sizes" && i + 1 < argc) sizes = ParseSizes(argv[++i]);
@@ -411,8 +417,9 @@ int main(int argc, char** argv) {
         else if (arg == "--no-reference") g_reference = false;
         else if (arg == "--no-load") load = false;
         else if (arg == "--no-draw") draw = false;
+        else if (arg == "--no-export") exportFormats = false;
         else {
-            std::fprintf(stderr, "usage: %s [--sizes N,N,...] [--reps-scale F] [--load-mib M] [--no-load] [--no-draw] [--no-reference] [--save PREFIX]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--sizes N,N,...] [--reps-scale F] [--load-mib M] [--no-load] [--no-draw] [--no-export] [--no-reference] [--save PREFIX]\n", argv[0]);
             return 2;
         }
     }
@@ -492,6 +499,10 @@ int main(int argc, char** argv) {
         std::printf("%8s | %8s | %8s | %8s | %13s\n", "MiB", "cp ms", "load ms", "% of cp", "peak RSS MiB");
         std::printf("%8.1f | %8.1f | %8.1f | %7.0f%% | %13.1f\n", row.fileMiB, row.cpMs, row.loadMs,
                     100.0 * row.cpMs / row.loadMs, row.peakMiB);
+    }
+    if (exportFormats) {
+        trenn::bench::PrintExportTable("/proc/self/exe", TempFolder() + "/trenn-export-bench-" + std::to_string(getpid()),
+                                       4'000'000, 5);
     }
     std::printf("\nload average at the end %s\n", LoadAverage().c_str());
     return 0;

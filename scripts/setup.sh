@@ -9,6 +9,7 @@
 #        trenn_configure DIR [cmake args] configures DIR (Ninja, Release unless -DCMAKE_BUILD_TYPE=
 #                                         is among the arguments)
 #        trenn_compile DIR [target...]    builds DIR (every target when none is named)
+#        trenn_install_npm_readers DIR    the export tests' npm readers into DIR/npm-readers
 set -euo pipefail
 
 TRENN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -22,6 +23,11 @@ TRENN_PACKAGE_CHECK_PACKAGES=(lintian appstream)
 # packages merely recommend them, and recommendations are not installed here. The sanitizer
 # build with g++ needs nothing more: g++ brings libasan and libubsan along.
 TRENN_FUZZ_PACKAGES=(clang libclang-rt-dev)
+# What the export tests read the written files back with: assimp (all four formats), meshio,
+# and Node.js for the npm readers (trenn_install_npm_readers). Debian's npm is a package of its
+# own; a Node.js from elsewhere brings its npm along and conflicts with Debian's.
+TRENN_EXPORT_READER_PACKAGES=(assimp-utils python3-meshio nodejs)
+command -v npm >/dev/null 2>&1 || TRENN_EXPORT_READER_PACKAGES+=(npm)
 # Build jobs; defaults to every core.
 TRENN_JOBS="${TRENN_JOBS:-$(nproc)}"
 
@@ -106,6 +112,22 @@ trenn_compile() {
     local start=$SECONDS
     cmake --build "$TRENN_ROOT/$dir" -j "$TRENN_JOBS" "${targets[@]}"
     trenn_note "Built $dir/ in $((SECONDS - start)) s."
+}
+
+# trenn_install_npm_readers DIR: the npm modules that tests/export/readers/package-lock.json
+# pins (the glTF validator, three.js), into DIR/npm-readers; nothing to do when they are there.
+trenn_install_npm_readers() {
+    local source="$TRENN_ROOT/tests/export/readers" target="$TRENN_ROOT/$1/npm-readers"
+    if cmp -s "$source/package-lock.json" "$target/package-lock.json" &&
+        [ -d "$target/node_modules/gltf-validator" ] && [ -d "$target/node_modules/three" ]; then
+        trenn_note "npm readers: already in $1/npm-readers/"
+        return 0
+    fi
+    mkdir -p "$target"
+    cp "$source/package.json" "$source/package-lock.json" "$target/"
+    trenn_note "npm readers: npm ci in $1/npm-readers/ ..."
+    (cd "$target" && npm ci --no-audit --no-fund --ignore-scripts --loglevel=error)
+    trenn_note "npm readers: installed in $1/npm-readers/"
 }
 
 # trenn_build DIR [extra cmake arguments...]

@@ -23,6 +23,7 @@
 #include "model/extent.h"
 #include "model/mesh.h"
 #include "elf/elf_data.h"
+#include "inspect/export_command.h"
 #include "inspect/json_writer.h"
 #include "inspect/png_writer.h"
 #include "render/view_keys.h"
@@ -41,8 +42,8 @@ using namespace trenn;
 
 constexpr const char* kUsage =
     "usage: trenn-inspect [--full] [--render OUT.png [--size WxH] [--shaded [--edges]]\n"
-    "                     [--check all|N,M,...] [--keys KEY,...] [--zoom F] [--center X,Y]\n"
-    "                     [--fit]] [--] OBJECT\n"
+    "                     [--keys KEY,...] [--zoom F] [--center X,Y] [--fit]] [--export OUT]\n"
+    "                     [--check all|N,M,...] [--] OBJECT\n"
     "       trenn-inspect --help | --version";
 
 constexpr const char* kHelp =
@@ -53,7 +54,10 @@ constexpr const char* kHelp =
     "  --size WxH        the picture's size in pixels, 16 to 8192 each way (default 395x346)\n"
     "  --shaded          the shaded picture: surfaces, each part in its own colour\n"
     "  --edges           with --shaded: the visible edges in black\n"
-    "  --check all|N,... list positions to tick, counted from 0 (default: all)\n"
+    "  --export OUT      also write the ticked parts to OUT, in the format its extension names:\n"
+    "                    .obj, .ply, .stl or .glb (binary glTF)\n"
+    "  --check all|N,... list positions to tick for --render and --export, counted from 0\n"
+    "                    (default: all)\n"
     "  --keys KEY,...    keys pressed in the picture afterwards, in order: Left, Right, Up,\n"
     "                    Down, Home (any case)\n"
     "  --zoom F          zoom the picture by F (1/16 to 4096) about its centre\n"
@@ -62,12 +66,13 @@ constexpr const char* kHelp =
     "  --                the object's name follows, even if it starts with -\n"
     "  --version         print the version and exit\n"
     "Exit status: 0 loaded, 1 the file failed, 2 usage error, 3 the picture could not be drawn or "
-    "written.\n";
+    "written, or OUT could not be written.\n";
 
 struct Options {
     bool full = false;
     std::string object;
     std::optional<std::string> render;
+    std::optional<ExportRequest> exportTo;
     std::optional<std::vector<int>> check;  // unset: every list position
     std::vector<int> keys;                  // Windows key codes, in order
     std::optional<double> zoom;
@@ -146,6 +151,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
     Options options;
     bool haveObject = false;
     bool pictureOptions = false;
+    bool checkGiven = false;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -168,9 +174,15 @@ Options ParseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--render") {
             options.render = value();
             if (options.render->empty()) throw UsageError{"--render needs a file name"};
+        } else if (arg == "--export") {
+            const std::string& out = value();
+            options.exportTo = ParseExportRequest(out);
+            if (!options.exportTo) {
+                throw UsageError{"--export: \"" + out + "\" does not end in .obj, .ply, .stl or .glb"};
+            }
         } else if (arg == "--check") {
             options.check = ParseCheck(value());
-            pictureOptions = true;
+            checkGiven = true;
         } else if (arg == "--keys") {
             options.keys = ParseKeys(value());
             pictureOptions = true;
@@ -225,7 +237,10 @@ Options ParseOptions(const std::vector<std::string>& args) {
     }
     if (!haveObject) throw UsageError{"no object file"};
     if (pictureOptions && !options.render) {
-        throw UsageError{"--size, --shaded, --check, --keys, --zoom, --center and --fit need --render"};
+        throw UsageError{"--size, --shaded, --keys, --zoom, --center and --fit need --render"};
+    }
+    if (checkGiven && !options.render && !options.exportTo) {
+        throw UsageError{"--check needs --render or --export"};
     }
     if (options.edges && !options.shaded) throw UsageError{"--edges needs --shaded"};
     if (options.fit && (options.zoom || options.center)) {
@@ -370,6 +385,18 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             return 3;
         }
     }
+    std::optional<ExportSummary> exported;
+    if (outcome == StartupOutcome::WindowShown && options.exportTo) {
+        const LoadedModel& model = loader.Model();
+        const auto missing = MissingListPosition(options.check, model.listTexts.size());
+        if (missing) return Usage(*missing);
+        exported = ExportTicked(*options.exportTo, model, options.check, termination,
+                                [&loader] { loader.RemoveScratchFiles(); });
+        if (!exported->written) {
+            std::cerr << "trenn-inspect: " << exported->detail << "\n";
+            return 3;
+        }
+    }
 
     JsonWriter json(stdout);
     json.BeginObject();
@@ -400,6 +427,7 @@ int Inspect(const Options& options, TerminationGuard& termination) {
             json.Key("render");
             json.String(*options.render);
         }
+        if (exported) WriteExportJson(json, *options.exportTo, *exported);
     } else {
         json.Key("error");
         json.String(platform.message);

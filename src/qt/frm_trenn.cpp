@@ -150,6 +150,8 @@ QString FrmTrenn::KeysHelp() {
         "Anywhere in the window:\n"
         "Ctrl+O: open another file (or drop one on the window)\n"
         "F5: load the file shown again\n"
+        "Ctrl+E: export the ticked parts (OBJ, PLY, STL or glTF)\n"
+        "Ctrl+S: save the picture as a PNG file\n"
         "Right-click the list to tick or clear all parts.");
 }
 

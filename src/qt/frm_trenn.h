@@ -62,6 +62,8 @@ public:
     // Drops what the redraw keeps for the model shown, before another is loaded beside it;
     // the next redraw works out what it needs again.
     void ReleaseDrawingWork();
+    // The model shown: list position k shows parts[k].
+    const LoadedModel& Model() const { return model_; }
 
     QWidget* picParts() const { return picParts_; }
     PartList* lstParts() const { return lstParts_; }

@@ -6,9 +6,12 @@
 #include <QLocale>
 #include <QMessageBox>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include "qt/file_actions.h"
 #include "qt/frm_trenn.h"
 #include "qt/open_file_dialog.h"
+#include "qt/save_actions.h"
 #include "qt/termination_watch.h"
 #include "runtime/termination_guard.h"
 
@@ -96,13 +100,33 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
     trenn::SetOpenFileDialogPlatform(&dialog);
     DesktopPlatform platform;
     trenn::ObjectLoader loader(platform);
-    const trenn::TerminationCleanup cleanup(termination, [&loader] { loader.RemoveScratchFiles(); });
+    // A file being exported or saved is written under a temporary name until it is whole.
+    std::mutex temporaryMutex;
+    std::string temporary;
+    const trenn::TerminationCleanup cleanup(termination, [&] {
+        loader.RemoveScratchFiles();
+        const std::lock_guard lock(temporaryMutex);
+        if (!temporary.empty()) ::unlink(temporary.c_str());
+    });
     const trenn::StartupOutcome outcome = loader.Start(command.objectFile);
     int status = 1;  // the message box has been shown; nothing more runs
     if (outcome == trenn::StartupOutcome::Cancelled) status = 0;
     if (outcome == trenn::StartupOutcome::WindowShown) {
         platform.window->ShowModel(loader.Model());
         trenn::FileActions files(*platform.window, loader, command.watch);
+        trenn::FrmTrenn* window = platform.window.get();
+        trenn::SaveActions saves(
+            *window, [&loader] { return loader.ObjectPath(); },
+            [window](const QString& title, const std::string& proposed, const QStringList& filters, QString& filter) {
+                return trenn::SaveActions::AskWithDialog(window, title, proposed, filters, filter);
+            },
+            [&platform](const std::string& text, const std::string& title, const std::string& detail) {
+                platform.ShowMessage(text, title, detail);
+            },
+            [&](const std::string& path) {
+                const std::lock_guard lock(temporaryMutex);
+                temporary = path;
+            });
         status = QApplication::exec();
     }
     trenn::SetOpenFileDialogPlatform(nullptr);

@@ -191,7 +191,9 @@ TEST(RegionSpace, LiveBlocksNeverOverlap) {
             ASSERT_TRUE(!end || offset > *end) << "step " << step << ": freed ranges touch";
             end = offset + bytes;
         }
-        if (end) ASSERT_LT(*end, space.UntouchedFrom()) << "step " << step << ": a freed range touches the end";
+        if (end) {
+            ASSERT_LT(*end, space.UntouchedFrom()) << "step " << step << ": a freed range touches the end";
+        }
     }
 }
 

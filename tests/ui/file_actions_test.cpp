@@ -11,7 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,6 +30,7 @@
 #include "elf/elf_data.h"
 #include "elfgen/elf_builder.h"
 #include "qt/file_actions.h"
+#include "qt/save_actions.h"
 #include "qt/frm_trenn.h"
 #include "qt/part_list.h"
 #include "qt/picture_box.h"
@@ -107,6 +114,16 @@ struct Viewer {
         started = loader.Start(objectFile) == StartupOutcome::WindowShown;
         window.ShowModel(loader.Model());
         files = std::make_unique<FileActions>(window, loader, watch);
+        saves = std::make_unique<SaveActions>(
+            window, [this] { return loader.ObjectPath(); },
+            [this](const QString& title, const std::string& proposed, const QStringList& filters, QString& filter) {
+                saveRequests.push_back({title, proposed, filters, filter});
+                if (!saveFilter.isEmpty()) filter = saveFilter;
+                return saveAnswer;
+            },
+            [this](const std::string& text, const std::string& title, const std::string& detail) {
+                told.push_back({text, title, detail});
+            });
         window.activateWindow();
         started = started && QTest::qWaitForWindowActive(&window);
         window.lstParts()->SetSelected(0, true);
@@ -115,6 +132,7 @@ struct Viewer {
         shown = window.picShow()->Image().copy();
     }
     ~Viewer() {
+        saves.reset();
         files.reset();
         SetOpenFileDialogPlatform(nullptr);
         g_parts.clear();
@@ -148,6 +166,19 @@ struct Viewer {
     ScriptedDialog dialog;
     ObjectLoader loader{platform};
     std::unique_ptr<FileActions> files;
+    // The save dialog's answer (none: cancelled) and the format chosen in it (empty: the one
+    // offered); what it was asked; the message boxes of saving.
+    std::optional<std::string> saveAnswer;
+    QString saveFilter;
+    struct SaveRequest {
+        QString title;
+        std::string proposed;
+        QStringList filters;
+        QString filter;
+    };
+    std::vector<SaveRequest> saveRequests;
+    std::vector<std::array<std::string, 3>> told;
+    std::unique_ptr<SaveActions> saves;
     bool started = false;
     QImage shown;
 };
@@ -332,6 +363,122 @@ TEST_F(FileHandling, WatchingFollowsRenamesAndTriesAFailedVersionOnce) {
         << "the version written into the renamed file did not show";
     EXPECT_EQ(v->platform.messages.size(), 1u);
     EXPECT_EQ(Ticks(v->window), (std::vector<bool>{true, false}));
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// Ctrl+E writes the ticked parts in the format the name or, without an extension, the dialog's
+// choice names; Ctrl+S the picture as shown, wireframe or shaded. Neither key changes the
+// picture.
+TEST_F(FileHandling, CtrlEAndCtrlSWriteTheChosenFile) {
+    const struct {
+        Qt::Key key;
+        bool shaded;        // S pressed first
+        const char* typed;  // in the dialog
+        QString filter;     // chosen there; empty: the one offered
+        const char* written;
+        std::string start;  // of the file
+    } rows[] = {
+        {Qt::Key_E, false, "parts", "", "parts.obj", "# "},
+        {Qt::Key_E, false, "parts", "glTF 2.0, binary (*.glb)", "parts.glb", "glTF"},
+        {Qt::Key_E, false, "parts.PLY", "Wavefront OBJ (*.obj)", "parts.PLY", "ply\nformat binary_little_endian"},
+        {Qt::Key_E, false, "parts.stl", "", "parts.stl", ""},
+        {Qt::Key_S, false, "shot", "", "shot.png", "\x89PNG"},
+        {Qt::Key_S, true, "shot.PNG", "", "shot.PNG", "\x89PNG"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        const auto v = Start();
+        if (row.shaded) QTest::keyClick(v->window.picShow(), Qt::Key_S);
+        const QImage picture = v->window.picShow()->Image().copy();
+        const int redraws = v->window.RedrawCount();
+        v->saveAnswer = dir.File(row.typed);
+        v->saveFilter = row.filter;
+        QTest::keyClick(v->window.picShow(), row.key, Qt::ControlModifier);
+        EXPECT_EQ(v->told, (std::vector<std::array<std::string, 3>>{}));
+        ASSERT_EQ(v->saveRequests.size(), 1u);
+        const Viewer::SaveRequest& asked = v->saveRequests[0];
+        EXPECT_EQ(v->window.RedrawCount(), redraws + 1) << "Ctrl, a key of its own, redraws";
+        EXPECT_EQ(v->window.picShow()->Image(), picture);
+        EXPECT_EQ(v->window.Shaded(), row.shaded);
+        EXPECT_FALSE(v->window.EdgesShown());
+        EXPECT_EQ(Entries(dir.Path()), (std::set<std::string>{"model.o", row.written}));
+        const std::string bytes = FileText(dir.File(row.written));
+        const QImage saved(QString::fromStdString(dir.File(row.written)));
+        std::filesystem::remove(dir.File(row.written));
+        EXPECT_EQ(bytes.substr(0, row.start.size()), row.start);
+        if (row.key == Qt::Key_S) {
+            EXPECT_EQ(asked.title, "Save picture");
+            EXPECT_EQ(asked.proposed, dir.File("model.png"));
+            EXPECT_EQ(asked.filters, QStringList{"PNG picture (*.png)"});
+            EXPECT_EQ(saved.convertToFormat(picture.format()), picture);
+            continue;
+        }
+        EXPECT_EQ(asked.title, "Export parts");
+        EXPECT_EQ(asked.proposed, dir.File("model.obj"));
+        EXPECT_EQ(asked.filters, ExportFilters());
+        EXPECT_EQ(asked.filter, "Wavefront OBJ (*.obj)");
+        if (row.start.empty()) {  // binary STL: a header, the count, 50 bytes a triangle
+            ASSERT_GE(bytes.size(), 84u);
+            std::uint32_t triangles = 0;
+            std::memcpy(&triangles, bytes.data() + 80, 4);
+            EXPECT_GT(triangles, 0u);
+            EXPECT_EQ(bytes.size(), 84u + 50u * triangles);
+        }
+        if (row.start == "# ") {  // only the ticked part
+            EXPECT_NE(bytes.find("\no _first\n"), std::string::npos);
+            EXPECT_EQ(bytes.find("_second"), std::string::npos);
+        }
+    }
+}
+
+// A file that cannot be written is told with its reason and leaves nothing behind; with nothing
+// ticked Ctrl+E asks for nothing; a cancelled dialog writes nothing and tells nothing.
+TEST_F(FileHandling, ExportAndSaveFailuresAreToldAndLeaveNoFile) {
+    std::filesystem::create_directory(dir.File("taken.obj"));
+    const std::string missing = dir.File("missing/parts.obj");
+    const std::string missingPicture = dir.File("missing/shot.png");
+    const std::string taken = dir.File("taken.obj");
+    const struct {
+        const char* name;
+        Qt::Key key;
+        bool tickNone;
+        std::optional<std::string> answer;
+        std::vector<std::array<std::string, 3>> told;
+    } rows[] = {
+        {"no folder", Qt::Key_E, false, missing,
+         {{"The parts could not be exported to " + missing + ".", "Error",
+           "cannot write " + missing + ": No such file or directory"}}},
+        {"no folder for the picture", Qt::Key_S, false, missingPicture,
+         {{"The picture could not be saved to " + missingPicture + ".", "Error",
+           "cannot write " + missingPicture + ": No such file or directory"}}},
+        {"a folder in the way", Qt::Key_E, false, taken,
+         {{"The parts could not be exported to " + taken + ".", "Error", "cannot write " + taken + ": Is a directory"}}},
+        {"nothing ticked", Qt::Key_E, true, dir.File("parts.obj"),
+         {{"No part is ticked. Tick the parts to export, then press Ctrl+E again.", "Export parts", ""}}},
+        {"cancelled", Qt::Key_E, false, std::nullopt, {}},
+        {"picture cancelled", Qt::Key_S, false, std::nullopt, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto v = Start();
+        if (row.tickNone) v->window.lstParts()->SetSelected(0, false);
+        v->saveAnswer = row.answer;
+        QTest::keyClick(v->window.lstParts(), row.key, Qt::ControlModifier);
+        EXPECT_EQ(v->told, row.told);
+        EXPECT_EQ(v->saveRequests.size(), row.tickNone ? 0u : 1u);
+        EXPECT_EQ(Entries(dir.Path()), (std::set<std::string>{"model.o", "taken.obj"}));
+        EXPECT_TRUE(std::filesystem::is_empty(taken));
+    }
 }
 
 }  // namespace

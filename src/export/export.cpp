@@ -1,0 +1,83 @@
+#include "export/export.h"
+
+#include <algorithm>
+#include <cctype>
+#include <new>
+
+#include "export/mesh_access.h"
+#include "export/output_file.h"
+#include "export/writers.h"
+#include "runtime/text.h"
+
+namespace trenn {
+
+std::optional<ExportFormat> ExportFormatFromPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    // A name that is all extension (".obj") has none, as a hidden file's name.
+    if (dot == std::string::npos || dot == 0) return std::nullopt;
+    std::string extension = name.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const ExportFormat format :
+         {ExportFormat::Obj, ExportFormat::Ply, ExportFormat::Stl, ExportFormat::Glb}) {
+        if (extension == ExportFormatName(format)) return format;
+    }
+    return std::nullopt;
+}
+
+const char* ExportFormatName(ExportFormat format) {
+    switch (format) {
+        case ExportFormat::Obj: return "obj";
+        case ExportFormat::Ply: return "ply";
+        case ExportFormat::Stl: return "stl";
+        case ExportFormat::Glb: return "glb";
+    }
+    return "";
+}
+
+std::vector<ExportPart> TickedParts(const std::vector<MeshPart>& parts, const std::vector<std::string>& listTexts,
+                                    const std::vector<bool>& ticked) {
+    std::vector<ExportPart> chosen;
+    const std::size_t count = std::min({parts.size(), listTexts.size(), ticked.size()});
+    for (std::size_t position = 0; position < count; ++position) {
+        if (ticked[position]) chosen.push_back({BytesToUtf8(listTexts[position]), position, &parts[position]});
+    }
+    return chosen;
+}
+
+ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
+                          const std::string& path, const TemporaryFileNotice& notice) {
+    ExportSummary summary;
+    summary.parts = parts.size();
+    try {
+        // The headers of every format but OBJ need the triangle counts before the triangles.
+        std::vector<PlannedPart> planned;
+        planned.reserve(parts.size());
+        for (const ExportPart& part : parts) {
+            std::uint64_t triangles = 0;
+            summary.skipped += WalkStripTriangles(*part.part, [&](std::uint32_t, std::uint32_t, std::uint32_t) {
+                ++triangles;
+            });
+            summary.triangles += triangles;
+            planned.push_back({&part, triangles});
+        }
+        OutputFile out(path, notice);
+        switch (format) {
+            case ExportFormat::Obj: summary.vertices = WriteObj(planned, out); break;
+            case ExportFormat::Ply: summary.vertices = WritePly(planned, out); break;
+            case ExportFormat::Stl: summary.vertices = WriteStl(planned, out); break;
+            case ExportFormat::Glb: summary.vertices = WriteGlb(planned, out); break;
+        }
+        out.Commit();
+        summary.written = true;
+    } catch (const ExportFailure& failure) {
+        summary.detail = "cannot write " + path + ": " + failure.what();
+    } catch (const std::bad_alloc&) {
+        summary.detail = "cannot write " + path + ": not enough memory";
+    }
+    return summary;
+}
+
+}  // namespace trenn
