@@ -1,15 +1,26 @@
 #include "export/export.h"
 
 #include <algorithm>
+#include <map>
 #include <cctype>
 #include <new>
 
 #include "export/mesh_access.h"
 #include "export/output_file.h"
 #include "export/writers.h"
+#include "model/part_identity.h"
 #include "runtime/text.h"
 
 namespace trenn {
+
+namespace {
+
+// What one export may write, in vertices and triangles: this many times what the distinct
+// arrays of its parts hold, and this many besides.
+constexpr std::uint64_t kRepeatAllowance = 64;
+constexpr std::uint64_t kFreeAllowance = std::uint64_t{1} << 24;
+
+}  // namespace
 
 std::optional<ExportFormat> ExportFormatFromPath(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -53,15 +64,38 @@ ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat for
     summary.parts = parts.size();
     try {
         // The headers of every format but OBJ need the triangle counts before the triangles.
+        // Parts that name the same arrays are walked once.
+        struct Walked {
+            std::uint64_t triangles = 0;
+            std::uint64_t skipped = 0;
+        };
+        std::map<PartIdentity, Walked> walked;
+        std::uint64_t toWrite = 0, distinct = 0;
         std::vector<PlannedPart> planned;
         planned.reserve(parts.size());
         for (const ExportPart& part : parts) {
-            std::uint64_t triangles = 0;
-            summary.skipped += WalkStripTriangles(*part.part, [&](std::uint32_t, std::uint32_t, std::uint32_t) {
-                ++triangles;
-            });
-            summary.triangles += triangles;
-            planned.push_back({&part, triangles});
+            const auto [entry, fresh] = walked.try_emplace(PartIdentity::Of(*part.part));
+            Walked& w = entry->second;
+            if (fresh) {
+                w.skipped = WalkStripTriangles(*part.part, [&](std::uint32_t, std::uint32_t, std::uint32_t) {
+                    ++w.triangles;
+                });
+                distinct += RecordCount(*part.part) + w.triangles;
+            }
+            toWrite += RecordCount(*part.part) + w.triangles;
+            summary.skipped += w.skipped;
+            summary.triangles += w.triangles;
+            planned.push_back({&part, w.triangles});
+        }
+        // Every part is written in full, so a file whose parts name the same arrays over and
+        // over would ask for an output many times its size, and as much time.
+        const std::uint64_t allowed = kRepeatAllowance * distinct + kFreeAllowance;
+        if (toWrite > allowed) {
+            summary.detail = "cannot write " + path + ": the parts repeat the same arrays too often: " +
+                             std::to_string(toWrite) + " vertices and triangles to write, more than the " +
+                             std::to_string(allowed) + " allowed for the " + std::to_string(distinct) +
+                             " of their distinct arrays";
+            return summary;
         }
         OutputFile out(path, notice);
         switch (format) {

@@ -49,7 +49,9 @@ using TemporaryFileNotice = std::function<void(const std::string& temporaryPath)
 std::vector<ExportPart> TickedParts(const std::vector<MeshPart>& parts, const std::vector<std::string>& listTexts,
                                     const std::vector<bool>& ticked);
 
-// Writes `parts`, in this order, to `path` in `format`. The file appears whole or not at all:
+// Writes `parts`, in this order, to `path` in `format`. Parts that name the same arrays are
+// each written in full, up to 64 times the vertices and triangles of the distinct arrays and
+// 2^24 more; an export that would write more is refused with a detail that says so. The file appears whole or not at all:
 // it is written under a temporary name beside `path` and renamed over it once it is on disk.
 ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
                           const std::string& path, const TemporaryFileNotice& notice = {});

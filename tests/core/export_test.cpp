@@ -245,16 +245,25 @@ TEST(ExportLayout, GlbChunksAreAlignedAndDescribeEveryPart) {
 
 TEST(OutputFile, FailuresSayWhyAndLeaveTheFolderAsItWas) {
     const MeshPart part = MeshOf({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {0, 1, 2, 3});
+    // 32768 records and a strip of 65534 triangles, named by 240 parts.
+    std::vector<std::int16_t> strip(65536);
+    for (std::size_t i = 0; i < strip.size(); ++i) strip[i] = static_cast<std::int16_t>(i % 32768);
+    const MeshPart large = MeshOf(std::vector<Xyz>(32768, Xyz{1, 2, 3}), strip);
     const struct {
         const char* what;
         const char* target;
         bool targetIsFolder;
         rlim_t fileSizeLimit;
-        const char* reason;
+        std::vector<ExportPart> parts;
+        std::string reason;
     } cases[] = {
-        {"no such folder", "no/such.stl", false, RLIM_INFINITY, "No such file or directory"},
-        {"a folder in the way", "in_the_way.stl", true, RLIM_INFINITY, "Is a directory"},
-        {"the file size limit", "m.stl", false, 100, "File too large"},
+        {"no such folder", "no/such.stl", false, RLIM_INFINITY, {{"_p", 0, &part}}, "No such file or directory"},
+        {"a folder in the way", "in_the_way.stl", true, RLIM_INFINITY, {{"_p", 0, &part}}, "Is a directory"},
+        {"the file size limit", "m.stl", false, 100, {{"_p", 0, &part}}, "File too large"},
+        {"the same arrays over and over", "m.obj", false, RLIM_INFINITY,
+         std::vector<ExportPart>(240, {"_p", 0, &large}),
+         "the parts repeat the same arrays too often: 23592480 vertices and triangles to write, more than the "
+         "23068544 allowed for the 98302 of their distinct arrays"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -266,7 +275,7 @@ TEST(OutputFile, FailuresSayWhyAndLeaveTheFolderAsItWas) {
         const rlimit limit{c.fileSizeLimit, before.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
         const auto previous = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
-        const ExportSummary summary = ExportParts({{"_p", 0, &part}}, ExportFormat::Stl, target);
+        const ExportSummary summary = ExportParts(c.parts, ExportFormatFromPath(target).value(), target);
         signal(SIGXFSZ, previous);
         setrlimit(RLIMIT_FSIZE, &before);
         EXPECT_FALSE(summary.written) << c.what;
