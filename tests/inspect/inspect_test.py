@@ -534,7 +534,8 @@ class Render(InspectCase):
                 sent = time.monotonic()
                 child.send_signal(signal_number)
                 child.communicate(timeout=30)
-                self.assertLess(time.monotonic() - sent, 1.0)
+                # At once, not after the pipe's reader: a loaded machine may take a moment.
+                self.assertLess(time.monotonic() - sent, 5.0)
                 self.assertEqual(child.returncode, -signal_number)
                 self.assertEqual(os.listdir(self.path("scratch")), [])
 
