@@ -139,6 +139,23 @@ TRENN_VECTOR_CLONES void MarkWorthFilling(StripBlock& b, int count, int width, i
     }
 }
 
+// The triangle numbers of a row's words.
+TRENN_VECTOR_CLONES void RowNumbers(const std::uint64_t* words, int width, std::uint32_t* numbers) {
+    for (int i = 0; i < width; ++i) numbers[i] = static_cast<std::uint32_t>(words[i]);
+}
+
+// Edges one step away: the numbers of a row, and of the rows a step above and below it, with
+// `step` numbers before and after each row that show nothing earlier (all ones). A covered
+// pixel whose neighbour a step left, right, above or below has a smaller number turns black.
+TRENN_VECTOR_CLONES void PaintEdges(const std::uint32_t* row, const std::uint32_t* above, const std::uint32_t* below,
+                                    int width, int step, std::uint32_t* out) {
+    for (int i = 0; i < width; ++i) {
+        const std::uint32_t id = row[i];
+        const bool edge = (row[i - step] < id) | (row[i + step] < id) | (above[i] < id) | (below[i] < id);
+        if (edge & (id != 0)) out[i] = kEdgeColour;
+    }
+}
+
 }  // namespace
 
 std::uint32_t ShadedPartColour(std::size_t listPosition) { return kPalette[listPosition % kPalette.size()]; }
@@ -183,6 +200,11 @@ struct ShadedRenderer::State {
         SmallCoverage coverage;
         FragmentList fragments;
         float x[kTurnBlock], y[kTurnBlock], zs[kTurnBlock];  // coordinates not kept
+        // The edge pass: the numbers of the rows within `scale` of the one being marked, each
+        // with `scale` numbers that show nothing earlier before and after it, kept round a
+        // ring; such a row for rows beyond the picture.
+        std::vector<std::uint32_t> edgeRows;
+        std::vector<std::uint32_t> noRow;
 
         void Make() {
             px.resize(kEntryValues);
@@ -246,7 +268,7 @@ struct ShadedRenderer::State {
     float TurnPart(const Drawn& d, ThreadArrays& arrays) const;
     void FillBlocks(const Drawn& d, ThreadArrays& arrays, const ShadedPixels& pixels);
     void FillOne(const ThreadArrays& arrays, int k, const PixelWindow& window, FragmentList& fragments) const;
-    void MarkEdges(int member) const;
+    void MarkEdges(int member, ThreadArrays& arrays) const;
 };
 
 void ShadedRenderer::State::Prepare(const Scene& scene) {
@@ -309,9 +331,15 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
     if (share && aloneFor > 0) --aloneFor;
     split = members == 2 ? SplitRow() : height;
     for (int m = 0; m < members; ++m) {
-        if (thread[m]) continue;
-        thread[m] = std::make_unique<ThreadArrays>();
-        thread[m]->Make();
+        if (!thread[m]) {
+            thread[m] = std::make_unique<ThreadArrays>();
+            thread[m]->Make();
+        }
+        if (edges) {
+            const std::size_t across = static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(scale);
+            thread[m]->edgeRows.resize(across * static_cast<std::size_t>(2 * scale + 1));
+            thread[m]->noRow.assign(across, ~std::uint32_t{0});
+        }
     }
     prepared = true;
 }
@@ -503,26 +531,29 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
 }
 
 // A covered pixel turns black where a pixel within `scale` steps left, right, above or below
-// shows a triangle with a smaller number, or none.
-void ShadedRenderer::State::MarkEdges(int member) const {
+// shows a triangle with a smaller number, or none; pixels beyond the picture do not count.
+void ShadedRenderer::State::MarkEdges(int member, ThreadArrays& a) const {
     const RasterTarget& picture = *target;
-    const auto number = [](std::uint64_t word) { return static_cast<std::uint32_t>(word); };
-    for (int j = ShareStart(member); j < ShareEnd(member); ++j) {
-        const std::uint64_t* const row = front + j * frontStride;
+    const std::size_t across = static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(scale);
+    const int ring = 2 * scale + 1;
+    // The numbers of row r, `scale` into its slot; rows are worked out as the pass reaches them.
+    const auto slot = [&](int r) { return a.edgeRows.data() + static_cast<std::size_t>(r % ring) * across + scale; };
+    const auto rowAt = [&](int r) -> const std::uint32_t* {
+        return r < 0 || r >= height ? a.noRow.data() + scale : slot(r);
+    };
+    const auto work = [&](int r) {
+        if (r < 0 || r >= height) return;
+        std::uint32_t* const numbers = slot(r);
+        RowNumbers(front + r * frontStride, width, numbers);
+        std::fill(numbers - scale, numbers, ~std::uint32_t{0});
+        std::fill(numbers + width, numbers + width + scale, ~std::uint32_t{0});
+    };
+    const int first = ShareStart(member), end = ShareEnd(member);
+    for (int r = first - scale; r < first + scale; ++r) work(r);
+    for (int j = first; j < end; ++j) {
+        work(j + scale);
         std::uint32_t* const out = picture.pixels + static_cast<std::ptrdiff_t>(j) * picture.stride;
-        for (int i = 0; i < width; ++i) {
-            const std::uint32_t id = number(row[i]);
-            if (id == 0) continue;
-            bool edge = false;
-            for (int step = 1; step <= scale && !edge; ++step) {
-                const std::ptrdiff_t down = step * frontStride;
-                edge = (i >= step && number(row[i - step]) < id) ||
-                       (i + step < width && number(row[i + step]) < id) ||
-                       (j >= step && number(row[i - down]) < id) ||
-                       (j + step < height && number(row[i + down]) < id);
-            }
-            if (edge) out[i] = kEdgeColour;
-        }
+        for (int step = 1; step <= scale; ++step) PaintEdges(rowAt(j), rowAt(j - step), rowAt(j + step), width, step, out);
     }
 }
 
@@ -561,7 +592,7 @@ void ShadedRenderer::State::Job(int member) {
     }
     if (edges) {
         barrier->Wait();  // the rows beside a share are the other thread's
-        MarkEdges(member);
+        MarkEdges(member, arrays);
     }
     if (member == 1) {
         // How long the redraw waited for the helper beyond its work: until it started, and
