@@ -244,12 +244,92 @@ void FillShadedScalar(const ShadedTriangle& triangle, GridPoint a, GridPoint b, 
 }
 
 #if TRENN_HAS_TARGET_COPIES
+// FrontWord of eight pixels of a row, columns run to run + 7, as DepthAt and FrontWord give them:
+// the depth rowStart + dzdx i, held within [zMin, zMax] (MAXPD and MINPD give the second operand
+// for NaN, as DepthAt's selects do), rounded to single, -0 as +0; its key above the number. Two
+// rows at once, which share the products dzdx i.
+struct RowPairWords {
+    __m512i first, second;
+};
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline RowPairWords WordsOfRowPairV4(__m512d dzdx, __m512d zMin, __m512d zMax, __m512i number,
+                                                            __m512d rowStart0, __m512d rowStart1, int run) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512d across = _mm512_mul_pd(dzdx, _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(run), lanes)));
+    const __m512d z0 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart0, across), zMin), zMax);
+    const __m512d z1 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart1, across), zMin), zMax);
+    const __m512 z = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(z0)), _mm512_cvtpd_ps(z1), 1);
+    const __m512i bits = _mm512_castps_si512(_mm512_add_ps(z, _mm512_setzero_ps()));
+    const __m512i key = _mm512_xor_si512(
+        bits, _mm512_or_si512(_mm512_srai_epi32(bits, 31), _mm512_set1_epi32(static_cast<int>(0x80000000u))));
+    return {_mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_castsi512_si256(key)), 32), number),
+            _mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(key, 1)), 32), number)};
+}
+
+// The words of a run of a row where they show: read and written back whole (the rows of the
+// words are padded to whole aligned runs of eight, kFrontAlignment), whether or not anything
+// shows, as a branch here is mostly mispredicted.
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void WriteRunV4(std::uint64_t* front, std::uint32_t* colours, __m512i words, __mmask8 covered,
+                                              __m256i colour) {
+    const __m512i shown = _mm512_load_si512(front);
+    const __mmask8 shows = _mm512_mask_cmpgt_epu64_mask(covered, words, shown);
+    _mm512_store_si512(front, _mm512_mask_blend_epi64(shows, shown, words));
+    _mm256_mask_storeu_epi32(colours, shows, colour);
+}
+
+// A small triangle of at most two rows whose box lies in at most two runs of eight, as most of
+// a dense model's are: no loops, the centres it covers found for all four runs at once.
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void FillTinyV4(const ShadedTriangle& t, const SmallSetUp& s, const ShadedPixels& pixels) {
+    const int run = s.i0 & ~7;
+    // Lane l: column run + l of the first row, and of the second.
+    const __m512i column = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i columns = _mm512_add_epi32(_mm512_set1_epi32(run), column);
+    const __mmask16 inBox = _mm512_cmpge_epi32_mask(columns, _mm512_set1_epi32(s.i0)) &
+                            _mm512_cmple_epi32_mask(columns, _mm512_set1_epi32(s.i1));
+    __m512i first = _mm512_setzero_si512(), second = _mm512_setzero_si512();
+    for (int e = 0; e < 3; ++e) {
+        const __m512i w = _mm512_add_epi32(_mm512_set1_epi32(s.at[e]), _mm512_mullo_epi32(column, _mm512_set1_epi32(s.stepX[e])));
+        first = _mm512_or_si512(first, w);
+        second = _mm512_or_si512(second, _mm512_add_epi32(w, _mm512_set1_epi32(s.stepY[e])));
+    }
+    const bool pair = s.j0 < s.j1;
+    const __mmask16 covered0 = _mm512_mask_cmpge_epi32_mask(inBox, first, _mm512_setzero_si512());
+    const __mmask16 covered1 = _mm512_mask_cmpge_epi32_mask(pair ? inBox : 0, second, _mm512_setzero_si512());
+    // Of a row alone, the second row is a row beside it, with nothing covered: the first again
+    // would wait for its own words to be stored.
+    const int beside = s.j0 + 1 < pixels.height ? s.j0 + 1 : s.j0 > pixels.firstRow ? s.j0 - 1 : s.j0;
+    const int j1 = pair ? s.j0 + 1 : beside;
+    const __m512d dzdx = _mm512_set1_pd(t.dzdx), zMin = _mm512_set1_pd(t.zMin), zMax = _mm512_set1_pd(t.zMax);
+    const __m512i number = _mm512_set1_epi64(t.number);
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(t.colour));
+    const __m512d rowStart0 = _mm512_set1_pd(t.RowStart(s.j0)), rowStart1 = _mm512_set1_pd(t.RowStart(s.j0 + 1));
+    std::uint64_t* const front0 = pixels.front + s.j0 * pixels.frontStride + run;
+    std::uint64_t* const front1 = pixels.front + j1 * pixels.frontStride + run;
+    std::uint32_t* const colours0 = pixels.colours + s.j0 * pixels.colourStride + run;
+    std::uint32_t* const colours1 = pixels.colours + j1 * pixels.colourStride + run;
+    const RowPairWords words = WordsOfRowPairV4(dzdx, zMin, zMax, number, rowStart0, rowStart1, run);
+    WriteRunV4(front0, colours0, words.first, static_cast<__mmask8>(covered0), colour);
+    WriteRunV4(front1, colours1, words.second, static_cast<__mmask8>(covered1), colour);
+    pixels.MarkWritten(run, s.j0);
+    pixels.MarkWritten(run, j1);
+    if ((s.i1 >> 3) != (run >> 3)) {
+        const RowPairWords next = WordsOfRowPairV4(dzdx, zMin, zMax, number, rowStart0, rowStart1, run + 8);
+        WriteRunV4(front0 + 8, colours0 + 8, next.first, static_cast<__mmask8>(covered0 >> 8), colour);
+        WriteRunV4(front1 + 8, colours1 + 8, next.second, static_cast<__mmask8>(covered1 >> 8), colour);
+        pixels.MarkWritten(run + 8, s.j0);
+        pixels.MarkWritten(run + 8, j1);
+    }
+}
+
 // A small triangle (SetUpSmall), filled sixteen pixels at a time: two rows of a run of eight,
 // read and written back whole (the rows of the words are padded to whole aligned runs of
 // eight, kFrontAlignment) without a branch on what is covered. The same integer edge tests as
 // FillTriangle; per pixel the same double operations in the same order for its depth as
 // DepthAt, with FrontWord's key above the number.
-TRENN_TARGET_X86_64_V4 inline void FillSmallV4(const ShadedTriangle& t, const SmallSetUp& s, const ShadedPixels& pixels) {
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void FillSmallV4(const ShadedTriangle& t, const SmallSetUp& s, const ShadedPixels& pixels) {
+    if ((s.j1 - s.j0 < 2) & ((s.i1 >> 3) - (s.i0 >> 3) < 2)) {
+        FillTinyV4(t, s, pixels);
+        return;
+    }
     const int firstRun = s.i0 & ~7;
     const __m512i column = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7);
     const __m512i row = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
