@@ -54,6 +54,8 @@ constexpr std::int64_t kPixelsForTwoThreads = 1 << 19;
 // Triangles whose box lies in at most this many tiles are checked against what the box shows
 // before any work on them.
 constexpr int kHiddenTestTiles = 16;
+// After this many triangles found in front in a row, only every eighth is tested.
+constexpr int kInFrontBeforeSparseTests = 16;
 
 // A vertex code: its number, marked when it lies beyond the guard band; -1 when it cannot be
 // drawn (its turn faulted, or its position is not finite), and for a strip entry that names no
@@ -179,8 +181,12 @@ struct ShadedRenderer::State {
     // first, so that most triangles behind them are found hidden before any work.
     std::map<const MeshPart*, float> nearestSeen;
     // Per row of tiles, the work the last redraw found there: where two threads share the
-    // picture, the first takes the rows above the row where half the work is done.
+    // picture, the first takes the rows above the row where its part of the work is done.
+    // That part follows the time each thread took to fill its rows: shares of equal counted
+    // work may take unequal time.
     std::vector<std::int64_t> rowWork;
+    double firstPart = 0.5;
+    std::chrono::nanoseconds filling[2]{};
 
     // What one thread works in, made once, so that drawing allocates nothing: per strip entry
     // value of the part being filled, the pixel position, turned z, snapped grid point and code
@@ -199,6 +205,7 @@ struct ShadedRenderer::State {
         SmallFills fills;
         SmallCoverage coverage;
         FragmentList fragments;
+        int foundInFront = 0;  // triangles the hidden test found in front since it last found one hidden
         float x[kTurnBlock], y[kTurnBlock], zs[kTurnBlock];  // coordinates not kept
         // The edge pass: the numbers of the rows within `scale` of the one being marked, each
         // with `scale` numbers that show nothing earlier before and after it, kept round a
@@ -344,15 +351,17 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
     prepared = true;
 }
 
-// Where the work of the last redraw, and a little for every row's pixels, is half done.
+// Where the first thread's part of the work of the last redraw, and of a little for every row's
+// pixels, is done.
 int ShadedRenderer::State::SplitRow() const {
     const int tileRows = static_cast<int>(rowWork.size());
     const std::int64_t perRow = std::max<std::int64_t>(1, width / 4);
     std::int64_t total = 0;
     for (const std::int64_t work : rowWork) total += work + perRow;
+    const auto part = static_cast<std::int64_t>(static_cast<double>(total) * firstPart);
     std::int64_t done = 0;
     int row = 0;
-    while (row < tileRows - 1 && 2 * (done + rowWork[static_cast<std::size_t>(row)] + perRow) <= total) {
+    while (row < tileRows - 1 && done + rowWork[static_cast<std::size_t>(row)] + perRow <= part) {
         done += rowWork[static_cast<std::size_t>(row)] + perRow;
         ++row;
     }
@@ -450,29 +459,31 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
         // Then those of them not hidden behind what the parts filled before show in their box,
         // as the tiles tell: filling the nearest parts first leaves most triangles of a dense
         // model here. A box in at most two by two tiles, as nearly all are, is tested without a
-        // branch.
-        const std::uint64_t firstNumber = d.firstTriangle + static_cast<std::uint64_t>(start);
+        // branch, and against its nearest z alone: a word of the tile's key above that is
+        // larger whatever the number. Where the test keeps finding triangles in front, only
+        // every eighth is tested, until one is found hidden again.
         int kept = 0;
         for (int k = 0; k < worthy; ++k) {
             const int t = a.worthy[k];
-            const std::uint32_t number = TriangleNumber(firstNumber + static_cast<std::uint64_t>(t));
-            const std::uint64_t word = FrontWord(b.nearest[t], number);
-            const int tx0 = b.i0[t] >> kTileShift, tx1 = b.i1[t] >> kTileShift;
-            const int ty0 = b.j0[t] >> kTileShift, ty1 = b.j1[t] >> kTileShift;
-            bool visible;
-            if ((tx1 - tx0 <= 1) & (ty1 - ty0 <= 1) & !b.beyondGuard[t]) [[likely]] {
-                const std::uint64_t* const top = least + ty0 * across;
-                const std::uint64_t* const bottom = least + ty1 * across;
-                const std::uint64_t topLeast = std::min(top[tx0], top[tx1]);
-                const std::uint64_t bottomLeast = std::min(bottom[tx0], bottom[tx1]);
-                visible = std::min(topLeast, bottomLeast) <= word;
-            } else {
-                const int tiles = (tx1 - tx0 + 1) * (ty1 - ty0 + 1);
-                visible = b.beyondGuard[t] || tiles > kHiddenTestTiles ||
-                          !HiddenIn(pixels, CentreBox{b.i0[t], b.i1[t], b.j0[t], b.j1[t]}, word);
+            bool visible = true;
+            if (a.foundInFront < kInFrontBeforeSparseTests || (k & 7) == 0) {
+                const std::uint64_t word = FrontWord(b.nearest[t], ~std::uint32_t{0});
+                const int tx0 = b.i0[t] >> kTileShift, tx1 = b.i1[t] >> kTileShift;
+                const int ty0 = b.j0[t] >> kTileShift, ty1 = b.j1[t] >> kTileShift;
+                if ((tx1 - tx0 <= 1) & (ty1 - ty0 <= 1) & !b.beyondGuard[t]) [[likely]] {
+                    const std::uint64_t* const top = least + ty0 * across;
+                    const std::uint64_t* const bottom = least + ty1 * across;
+                    const std::uint64_t topLeast = std::min(top[tx0], top[tx1]);
+                    const std::uint64_t bottomLeast = std::min(bottom[tx0], bottom[tx1]);
+                    visible = std::min(topLeast, bottomLeast) <= word;
+                } else {
+                    const int tiles = (tx1 - tx0 + 1) * (ty1 - ty0 + 1);
+                    visible = b.beyondGuard[t] || tiles > kHiddenTestTiles ||
+                              !HiddenIn(pixels, CentreBox{b.i0[t], b.i1[t], b.j0[t], b.j1[t]}, word);
+                }
+                a.foundInFront = visible ? a.foundInFront + 1 : 0;
             }
             a.kept[kept] = t;
-            a.fills.number[kept] = number;
             kept += visible;
         }
         if (kept == 0) continue;
@@ -480,8 +491,10 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
         // triangle lies.
         rowWork[static_cast<std::size_t>(b.j0[a.worthy[worthy / 2]] >> kTileShift)] += worthy + 8 * kept;
 
+        const std::uint64_t firstNumber = d.firstTriangle + static_cast<std::uint64_t>(start);
         for (int k = 0; k < kept; ++k) {
             const int t = a.kept[k];
+            a.fills.number[k] = TriangleNumber(firstNumber + static_cast<std::uint64_t>(t));
             const int e[3] = {b.entry[t], b.entry[t + 1], b.entry[t + 2]};
             for (int n = 0; n < 3; ++n) {
                 a.corners.x[n][k] = px[e[n]];
@@ -569,7 +582,7 @@ std::chrono::nanoseconds ThreadTime() {
 }  // namespace
 
 void ShadedRenderer::State::Job(int member) {
-    const auto ran = member == 1 ? ThreadTime() : std::chrono::nanoseconds{};
+    const auto ran = members == 2 ? ThreadTime() : std::chrono::nanoseconds{};
     ThreadArrays& arrays = *thread[member];
     const int firstRow = ShareStart(member), endRow = ShareEnd(member);
     const int firstTileRow = firstRow >> kTileShift, endTileRow = (endRow + kTileSide - 1) >> kTileShift;
@@ -590,6 +603,7 @@ void ShadedRenderer::State::Job(int member) {
         // What the part drew hides triangles of the parts after it.
         if (&d != &drawn.back()) RefreshTiles(picture);
     }
+    if (members == 2) filling[member] = ThreadTime() - ran;
     if (edges) {
         barrier->Wait();  // the rows beside a share are the other thread's
         MarkEdges(member, arrays);
@@ -633,7 +647,15 @@ void ShadedRenderer::Draw(const RasterTarget& target) {
     if (s.members == 2) {
         s.drawStart = std::chrono::steady_clock::now();
         s.helper.RunBoth([](void* context, int member) { static_cast<State*>(context)->Job(member); }, &s);
-        if (s.helperLost * 2 > std::chrono::steady_clock::now() - s.drawStart) s.aloneFor = 10;
+        if (s.helperLost * 2 > std::chrono::steady_clock::now() - s.drawStart) {
+            s.aloneFor = 10;
+        } else {
+            // Half the difference moved to the other thread: the work both do for every
+            // triangle, whatever its rows, makes the difference in time smaller than that of
+            // the rows' work.
+            const double first = static_cast<double>(s.filling[0].count()), second = static_cast<double>(s.filling[1].count());
+            if (first + second > 0) s.firstPart = std::clamp(s.firstPart - 0.5 * (first - second) / (first + second), 0.05, 0.95);
+        }
     } else {
         s.Job(0);
     }
