@@ -97,6 +97,31 @@ TRENN_VECTOR_CLONES float SnapVertices(const double* px, const double* py, const
     return std::bit_cast<float>(nearest ^ ((nearest >> 31) & 0x7FFFFFFF));
 }
 
+// The nearest z of a part as every 256th run of eight of its vertices tells: for the order in
+// which the first redraw that shows it fills the parts.
+float SampledNearest(const MeshPart& part, const PartPositions* positions, const RotationCoefficients& turn) {
+    constexpr std::size_t kEvery = 256, kTaken = 8;
+    const std::size_t count = std::min(part.vertices.size(), kAddressableVertices);
+    float x[kTaken], y[kTaken], z[kTaken];
+    double nearest = -std::numeric_limits<double>::infinity();
+    for (std::size_t start = 0; start < count; start += kEvery) {
+        const std::size_t n = std::min(kTaken, count - start);
+        const float *xs = x, *ys = y, *zs = z;
+        if (positions) {
+            xs = positions->X() + start;
+            ys = positions->Y() + start;
+            zs = positions->Z() + start;
+        } else {
+            GatherCoordinates(part.vertices, start, n, x, y, z);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const double turned = (xs[i] * turn.sinYaw + zs[i] * turn.cosYaw) * turn.cosPitch + ys[i] * turn.sinPitch;
+            if (std::isfinite(turned) && turned > nearest) nearest = turned;
+        }
+    }
+    return static_cast<float>(std::max(nearest, static_cast<double>(std::numeric_limits<float>::lowest())));
+}
+
 // One block of a strip: per entry its value and what its vertex tells; per triangle whether it
 // is worth a closer look, whether a corner lies beyond the guard band, its box in the rows
 // being filled, and its nearest z.
@@ -290,11 +315,19 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
     std::vector<PartCache::Work> work;
     work.reserve(shown.size());
     for (const MeshPart* part : shown) work.push_back(cache.Find(*part, /*withEdges=*/false));
-    if (cache.Pending() > 0) {
+    // Many parts new to the cache, as when the renderer is first shown a large model, share
+    // their work between both threads.
+    const auto fillCache = [](void* context, int) {
         RepeatedEdges unusedRepeated;  // for edge lists, which are not asked for
-        cache.Fill(unusedRepeated);
+        static_cast<State*>(context)->cache.Fill(unusedRepeated);
+    };
+    if (cache.Pending() > 1 && threads > 1 && helper.Start()) {
+        helper.RunBoth(fillCache, this);
+    } else if (cache.Pending() > 0) {
+        fillCache(this, 0);
     }
     cache.Settle();
+    turn = RotationCoefficients::For(scene.yaw, scene.pitch);
 
     std::int64_t triangles = 0;
     std::uint64_t running = 0;
@@ -303,13 +336,16 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
         const MeshPart& part = *shown[k];
         const std::int64_t walked = WalkedTriangles(part.indices);
         const std::size_t vertexCount = std::min(part.vertices.size(), kAddressableVertices);
-        float& nearest = nearestSeen.try_emplace(&part, std::numeric_limits<float>::infinity()).first->second;
+        const auto [seen, first] = nearestSeen.try_emplace(&part, 0.0f);
+        float& nearest = seen->second;
+        if (first) nearest = SampledNearest(part, work[k].positions, turn);
         drawn.push_back({&part, work[k].positions, vertexCount, walked, running,
                          ShadedPartColour(positions[k]), &nearest});
         running += static_cast<std::uint64_t>(walked);
         triangles += walked;
     }
-    // Nearest first, as far as the last redraw tells; parts not drawn before come first.
+    // Nearest first, as far as the last redraw tells, or for a part not drawn before, a few of
+    // its vertices.
     std::stable_sort(drawn.begin(), drawn.end(),
                      [](const Drawn& a, const Drawn& b) { return *a.nearest > *b.nearest; });
 
@@ -329,7 +365,6 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
     tileWritten.resize(tiles);
     scale = std::max(1, scene.pixelScale);
 
-    turn = RotationCoefficients::For(scene.yaw, scene.pitch);
     mapping = scene.mapping;
 
     const bool share = threads > 1 && tileRows > 1 &&
