@@ -177,18 +177,32 @@ TRENN_VECTOR_CLONES void SetUpSmallFills(SmallFills& f, int count, const PixelWi
     }
 }
 
-void RefreshTiles(const ShadedPixels& pixels) {
+// A whole tile is eight aligned runs of eight words: their least by eight running minima, which
+// vectorise; a tile cut by the picture's right or bottom side one word at a time.
+TRENN_VECTOR_CLONES void RefreshTiles(const ShadedPixels& pixels) {
     const int tilesDown = (pixels.height + kTileSide - 1) >> kTileShift;
     for (int ty = pixels.firstRow >> kTileShift; ty < tilesDown; ++ty) {
+        const int firstRow = ty << kTileShift, lastRow = firstRow + kTileSide < pixels.height ? firstRow + kTileSide : pixels.height;
         for (int tx = 0; tx < pixels.tilesAcross; ++tx) {
             const std::ptrdiff_t tile = static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross + tx;
             if (!pixels.tileWritten[tile]) continue;
-            const int firstRow = ty << kTileShift, lastRow = std::min(firstRow + kTileSide, pixels.height);
-            const int firstColumn = tx << kTileShift, lastColumn = std::min(firstColumn + kTileSide, pixels.width);
+            const int firstColumn = tx << kTileShift;
+            const int lastColumn = firstColumn + kTileSide < pixels.width ? firstColumn + kTileSide : pixels.width;
             std::uint64_t least = ~std::uint64_t{0};
-            for (int j = firstRow; j < lastRow; ++j) {
-                const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
-                for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+            if ((lastRow - firstRow == kTileSide) & (lastColumn - firstColumn == kTileSide)) {
+                std::uint64_t lanes[kTileSide];
+                const std::uint64_t* row = pixels.front + firstRow * pixels.frontStride + firstColumn;
+                for (int i = 0; i < kTileSide; ++i) lanes[i] = row[i];
+                for (int j = 1; j < kTileSide; ++j) {
+                    row += pixels.frontStride;
+                    for (int i = 0; i < kTileSide; ++i) lanes[i] = row[i] < lanes[i] ? row[i] : lanes[i];
+                }
+                for (int i = 0; i < kTileSide; ++i) least = lanes[i] < least ? lanes[i] : least;
+            } else {
+                for (int j = firstRow; j < lastRow; ++j) {
+                    const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
+                    for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+                }
             }
             pixels.tileLeast[tile] = least;
             pixels.tileWritten[tile] = 0;
