@@ -549,7 +549,7 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
         ShadeTriangles(a.corners, kept, d.colour, mapping.scaleX, mapping.scaleY, a.shading);
 
         if (smallFill) {
-            SetUpSmallFills(a.fills, kept, window);
+            SetUpSmallFills(a.fills, kept, window, a.corners, a.shading);
             smallFill(a.corners, a.shading, a.fills, kept, pixels);
             for (int k = 0; k < kept; ++k) {
                 if (a.fills.kind[k] == kOneByOne) [[unlikely]] FillOne(a, k, window, a.fragments);

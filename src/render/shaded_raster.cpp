@@ -159,9 +159,13 @@ TRENN_VECTOR_CLONES void CoverSmallTriangles(SmallCoverage& batch, int count, co
     }
 }
 
-TRENN_VECTOR_CLONES void SetUpSmallFills(SmallFills& f, int count, const PixelWindow& window) {
+TRENN_VECTOR_CLONES void SetUpSmallFills(SmallFills& f, int count, const PixelWindow& window,
+                                         const TriangleCorners& corners, const TriangleShading& shading) {
     const PixelWindow w = window;  // not read again through a reference the stores might change
     for (int t = 0; t < count; ++t) {
+        // As ShadedTriangle::RowStart, operation for operation.
+        const double x0 = corners.x[0][t], y0 = corners.y[0][t], z0 = corners.z[0][t];
+        const double dzdx = shading.dzdx[t], dzdy = shading.dzdy[t];
         const SmallSetUp s = SetUpSmall({f.ax[t], f.ay[t]}, {f.bx[t], f.by[t]}, {f.cx[t], f.cy[t]}, f.beyondGuard[t] != 0, w);
         f.kind[t] = s.kind;
         f.i0[t] = s.i0;
@@ -174,6 +178,8 @@ TRENN_VECTOR_CLONES void SetUpSmallFills(SmallFills& f, int count, const PixelWi
             f.stepX[e][t] = s.stepX[e];
             f.stepY[e][t] = s.stepY[e];
         }
+        f.rowStart[0][t] = z0 + dzdy * ((s.j0 + 0.5) - y0) + dzdx * (0.5 - x0);
+        f.rowStart[1][t] = z0 + dzdy * ((s.j0 + 1 + 0.5) - y0) + dzdx * (0.5 - x0);
     }
 }
 
@@ -315,7 +321,7 @@ struct RowPairWords {
     const __m512d dzdx = _mm512_set1_pd(t.dzdx), zMin = _mm512_set1_pd(t.zMin), zMax = _mm512_set1_pd(t.zMax);
     const __m512i number = _mm512_set1_epi64(t.number);
     const __m256i colour = _mm256_set1_epi32(static_cast<int>(t.colour));
-    const __m512d rowStart0 = _mm512_set1_pd(t.RowStart(s.j0)), rowStart1 = _mm512_set1_pd(t.RowStart(s.j0 + 1));
+    const __m512d rowStart0 = _mm512_set1_pd(s.rowStart[0]), rowStart1 = _mm512_set1_pd(s.rowStart[1]);
     std::uint64_t* const front0 = pixels.front + s.j0 * pixels.frontStride + run;
     std::uint64_t* const front1 = pixels.front + j1 * pixels.frontStride + run;
     std::uint32_t* const colours0 = pixels.colours + s.j0 * pixels.colourStride + run;
@@ -434,7 +440,9 @@ TRENN_TARGET_X86_64_V4 void FillSmallTrianglesX86_64_V4(const TriangleCorners& c
 // One triangle as the renderer fills it: a small one at once, any other through the list.
 TRENN_TARGET_X86_64_V4 void FillShadedX86_64_V4(const ShadedTriangle& t, GridPoint a, GridPoint b, GridPoint c,
                                                 FragmentList& out) {
-    const SmallSetUp s = SetUpSmall(a, b, c, false, out.pixels.Window());
+    SmallSetUp s = SetUpSmall(a, b, c, false, out.pixels.Window());
+    s.rowStart[0] = t.RowStart(s.j0);
+    s.rowStart[1] = t.RowStart(s.j0 + 1);
     if (s.kind == kSmallFill) {
         FillSmallV4(t, s, out.pixels);
     } else if (s.kind == kOneByOne) {

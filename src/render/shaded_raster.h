@@ -369,6 +369,7 @@ struct SmallSetUp {
     std::int32_t i0, i1, j0, j1;
     std::int32_t at[3], stepX[3], stepY[3];
     std::uint8_t kind;
+    double rowStart[2];  // ShadedTriangle::RowStart of rows j0 and j0 + 1
 };
 
 // Branch-free and in unsigned arithmetic, so that a loop of them vectorises: the values of a
@@ -381,6 +382,7 @@ struct SmallSetUp {
     const std::int32_t minX = less(a.x, less(b.x, c.x)), maxX = more(a.x, more(b.x, c.x));
     const std::int32_t minY = less(a.y, less(b.y, c.y)), maxY = more(a.y, more(b.y, c.y));
     SmallSetUp s;
+    s.rowStart[0] = s.rowStart[1] = 0.0;
     s.i0 = more((minX + 255) >> 8, 0);
     s.i1 = less(maxX >> 8, window.width - 1);
     s.j0 = more((minY + 255) >> 8, window.firstRow);
@@ -418,13 +420,16 @@ struct SmallFills {
     std::uint8_t kind[kShadingBatch];
     std::int32_t i0[kShadingBatch], i1[kShadingBatch], j0[kShadingBatch], j1[kShadingBatch];
     std::int32_t at[3][kShadingBatch], stepX[3][kShadingBatch], stepY[3][kShadingBatch];
+    double rowStart[2][kShadingBatch];
 
     SmallSetUp SetUp(int t) const {
         return {i0[t], i1[t], j0[t], j1[t], {at[0][t], at[1][t], at[2][t]}, {stepX[0][t], stepX[1][t], stepX[2][t]},
-                {stepY[0][t], stepY[1][t], stepY[2][t]}, kind[t]};
+                {stepY[0][t], stepY[1][t], stepY[2][t]}, kind[t], {rowStart[0][t], rowStart[1][t]}};
     }
 };
-void SetUpSmallFills(SmallFills& fills, int count, const PixelWindow& window);
+// With the triangles' corners and shading, for the planes' row starts.
+void SetUpSmallFills(SmallFills& fills, int count, const PixelWindow& window, const TriangleCorners& corners,
+                     const TriangleShading& shading);
 
 // Fills every triangle of the batch that SetUpSmallFills found small, with its corners' pixel
 // positions and turned z and its shading: the same pixels as FillTriangle and AddShadedSpan,
