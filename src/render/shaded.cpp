@@ -463,6 +463,7 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
     const double* const py = a.py.data();
     const std::uint64_t* const least = pixels.tileLeast;
     const int across = pixels.tilesAcross;
+    const bool shared = window.firstRow > 0 || window.height < height;
 
     for (std::int64_t start = 0; start < d.triangles; start += kStripBlock) {
         const int count = static_cast<int>(std::min(kStripBlock, d.triangles - start));
@@ -476,6 +477,23 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
             b.z[p] = z[entry];
         };
         if (static_cast<std::size_t>(start + count + 2) * 2 <= indices.StoredBytes()) [[likely]] {
+            if (shared) {
+                // A block whose vertices all lie above or below the rows is left to the other
+                // thread after a glance at their rows, unless a vertex lies beyond the guard band.
+                std::int32_t low = std::numeric_limits<std::int32_t>::max(), high = std::numeric_limits<std::int32_t>::min();
+                std::int32_t beyond = 0;
+                for (int p = 0; p < count + 2; ++p) {
+                    std::uint16_t entry;
+                    std::memcpy(&entry, stored + (start + p) * 2, 2);
+                    const std::int32_t y = gy[entry], c = code[entry];
+                    low = std::min(low, y);
+                    high = std::max(high, y);
+                    beyond |= c & ~(c >> 31);
+                }
+                if ((beyond & kBeyondGuard) == 0 && ((high >> 8) < window.firstRow || ((low + 255) >> 8) >= window.height)) {
+                    continue;
+                }
+            }
             for (int p = 0; p < count + 2; ++p) {
                 std::uint16_t entry;
                 std::memcpy(&entry, stored + (start + p) * 2, 2);
