@@ -268,6 +268,7 @@ struct ShadedRenderer::State {
     int height = 0;
     int scale = 1;
     bool edges = false;
+    bool edgesPrepared = false;  // edges, as the last Prepare found it
     int members = 1;
     // The first row of the second thread's share, a multiple of kTileSide.
     int split = 0;
@@ -372,12 +373,13 @@ void ShadedRenderer::State::Prepare(const Scene& scene) {
     members = share && aloneFor == 0 && helper.Start() ? 2 : 1;
     if (share && aloneFor > 0) --aloneFor;
     split = members == 2 ? SplitRow() : height;
+    edgesPrepared = edges;
     for (int m = 0; m < members; ++m) {
         if (!thread[m]) {
             thread[m] = std::make_unique<ThreadArrays>();
             thread[m]->Make();
         }
-        if (edges) {
+        if (edgesPrepared) {
             const std::size_t across = static_cast<std::size_t>(width) + 2 * static_cast<std::size_t>(scale);
             thread[m]->edgeRows.resize(across * static_cast<std::size_t>(2 * scale + 1));
             thread[m]->noRow.assign(across, ~std::uint32_t{0});
@@ -657,7 +659,7 @@ void ShadedRenderer::State::Job(int member) {
         if (&d != &drawn.back()) RefreshTiles(picture);
     }
     if (members == 2) filling[member] = ThreadTime() - ran;
-    if (edges) {
+    if (edgesPrepared) {
         barrier->Wait();  // the rows beside a share are the other thread's
         MarkEdges(member, arrays);
     }
