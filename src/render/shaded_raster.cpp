@@ -424,12 +424,8 @@ struct RowPairWords {
 
 TRENN_TARGET_X86_64_V4 void FillSmallTrianglesX86_64_V4(const TriangleCorners& corners, const TriangleShading& shading,
                                                         const SmallFills& fills, int count, const ShadedPixels& pixels) {
-    // Neighbours in a strip write the same runs: filled one after the other, each would wait
-    // for the other's words to be stored. The four quarters of the batch, taken in turn, do not.
-    const int quarter = (count + 3) / 4;
-    for (int n = 0; n < 4 * quarter; ++n) {
-        const int t = (n & 3) * quarter + (n >> 2);
-        if (t >= count || fills.kind[t] != kSmallFill) continue;
+    for (int t = 0; t < count; ++t) {
+        if (fills.kind[t] != kSmallFill) continue;
         const ShadedTriangle triangle{corners.x[0][t],   corners.y[0][t],   shading.dzdx[t],
                                       shading.dzdy[t],   corners.z[0][t],   shading.zMin[t],
                                       shading.zMax[t],   shading.colour[t], fills.number[t]};
