@@ -35,8 +35,9 @@ inline constexpr double kShadedAmbient = 0.22;
 //
 // What a pixel shows does not depend on the order in which triangles are filled, so parts are
 // filled nearest first (as the last redraw found them), and triangles found hidden behind what
-// is drawn are skipped early. A second thread, where one starts, fills half of every strip into a
-// picture of its own, merged at the end: the picture is the same on one thread or two.
+// is drawn are skipped early. A second thread, where one starts, takes the rows below a split
+// chosen from the work the last redraw found above and below it; each thread fills every
+// triangle into its own rows only, so the picture is the same on one thread or two.
 class ShadedRenderer : public Renderer {
 public:
     explicit ShadedRenderer(int threads = 1);

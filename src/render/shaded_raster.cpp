@@ -115,7 +115,7 @@ TRENN_VECTOR_CLONES void CoverSmallTriangles(SmallCoverage& batch, int count, co
         const std::int32_t minX = less(ax, less(bx, cx)), maxX = more(ax, more(bx, cx));
         const std::int32_t minY = less(ay, less(by, cy)), maxY = more(ay, more(by, cy));
         const std::int32_t i0 = more((minX + 255) >> 8, 0), i1 = less(maxX >> 8, window.width - 1);
-        const std::int32_t j0 = more((minY + 255) >> 8, 0), j1 = less(maxY >> 8, window.height - 1);
+        const std::int32_t j0 = more((minY + 255) >> 8, window.firstRow), j1 = less(maxY >> 8, window.height - 1);
         const bool small = (maxX - minX < (1 << 14)) & (maxY - minY < (1 << 14)) & (i0 <= i1) & (j0 <= j1) &
                            (i1 - i0 < kSmallColumns) & (j1 - j0 < kSmallRows);
         const auto u32 = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
@@ -159,18 +159,56 @@ TRENN_VECTOR_CLONES void CoverSmallTriangles(SmallCoverage& batch, int count, co
     }
 }
 
-void RefreshTiles(const ShadedPixels& pixels) {
+TRENN_VECTOR_CLONES void SetUpSmallFills(SmallFills& f, int count, const PixelWindow& window,
+                                         const TriangleCorners& corners, const TriangleShading& shading) {
+    const PixelWindow w = window;  // not read again through a reference the stores might change
+    for (int t = 0; t < count; ++t) {
+        // As ShadedTriangle::RowStart, operation for operation.
+        const double x0 = corners.x[0][t], y0 = corners.y[0][t], z0 = corners.z[0][t];
+        const double dzdx = shading.dzdx[t], dzdy = shading.dzdy[t];
+        const SmallSetUp s = SetUpSmall({f.ax[t], f.ay[t]}, {f.bx[t], f.by[t]}, {f.cx[t], f.cy[t]}, f.beyondGuard[t] != 0, w);
+        f.kind[t] = s.kind;
+        f.i0[t] = s.i0;
+        f.i1[t] = s.i1;
+        f.j0[t] = s.j0;
+        f.j1[t] = s.j1;
+#pragma GCC unroll 3
+        for (int e = 0; e < 3; ++e) {
+            f.at[e][t] = s.at[e];
+            f.stepX[e][t] = s.stepX[e];
+            f.stepY[e][t] = s.stepY[e];
+        }
+        f.rowStart[0][t] = z0 + dzdy * ((s.j0 + 0.5) - y0) + dzdx * (0.5 - x0);
+        f.rowStart[1][t] = z0 + dzdy * ((s.j0 + 1 + 0.5) - y0) + dzdx * (0.5 - x0);
+    }
+}
+
+// A whole tile is eight aligned runs of eight words: their least by eight running minima, which
+// vectorise; a tile cut by the picture's right or bottom side one word at a time.
+TRENN_VECTOR_CLONES void RefreshTiles(const ShadedPixels& pixels) {
     const int tilesDown = (pixels.height + kTileSide - 1) >> kTileShift;
-    for (int ty = 0; ty < tilesDown; ++ty) {
+    for (int ty = pixels.firstRow >> kTileShift; ty < tilesDown; ++ty) {
+        const int firstRow = ty << kTileShift, lastRow = firstRow + kTileSide < pixels.height ? firstRow + kTileSide : pixels.height;
         for (int tx = 0; tx < pixels.tilesAcross; ++tx) {
             const std::ptrdiff_t tile = static_cast<std::ptrdiff_t>(ty) * pixels.tilesAcross + tx;
             if (!pixels.tileWritten[tile]) continue;
-            const int firstRow = ty << kTileShift, lastRow = std::min(firstRow + kTileSide, pixels.height);
-            const int firstColumn = tx << kTileShift, lastColumn = std::min(firstColumn + kTileSide, pixels.width);
+            const int firstColumn = tx << kTileShift;
+            const int lastColumn = firstColumn + kTileSide < pixels.width ? firstColumn + kTileSide : pixels.width;
             std::uint64_t least = ~std::uint64_t{0};
-            for (int j = firstRow; j < lastRow; ++j) {
-                const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
-                for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+            if ((lastRow - firstRow == kTileSide) & (lastColumn - firstColumn == kTileSide)) {
+                std::uint64_t lanes[kTileSide];
+                const std::uint64_t* row = pixels.front + firstRow * pixels.frontStride + firstColumn;
+                for (int i = 0; i < kTileSide; ++i) lanes[i] = row[i];
+                for (int j = 1; j < kTileSide; ++j) {
+                    row += pixels.frontStride;
+                    for (int i = 0; i < kTileSide; ++i) lanes[i] = row[i] < lanes[i] ? row[i] : lanes[i];
+                }
+                for (int i = 0; i < kTileSide; ++i) least = lanes[i] < least ? lanes[i] : least;
+            } else {
+                for (int j = firstRow; j < lastRow; ++j) {
+                    const std::uint64_t* const row = pixels.front + j * pixels.frontStride;
+                    for (int i = firstColumn; i < lastColumn; ++i) least = row[i] < least ? row[i] : least;
+                }
             }
             pixels.tileLeast[tile] = least;
             pixels.tileWritten[tile] = 0;
@@ -221,92 +259,190 @@ void AddShadedSpan(const ShadedTriangle& t, FragmentList& out, int j, int first,
 namespace {
 
 void FillShadedScalar(const ShadedTriangle& triangle, GridPoint a, GridPoint b, GridPoint c, FragmentList& out) {
-    FillTriangle(a, b, c, PixelWindow{out.pixels.width, out.pixels.height},
+    FillTriangle(a, b, c, out.pixels.Window(),
                  [&](int j, int first, int last) { AddShadedSpan(triangle, out, j, first, last); });
 }
 
 #if TRENN_HAS_TARGET_COPIES
-// Triangles less than this many grid units across, the most by far in a dense model, are filled
-// eight pixels of a row at a time: their edge functions stay below 2^31 over the box.
-constexpr std::int32_t kSmallExtent = 1 << 14;
-
-// FrontWord of eight pixels of a row, as DepthAt and FrontWord give them: the depth
-// rowStart + dzdx i, held within [zMin, zMax] (MAXPD and MINPD give the second operand for NaN,
-// as DepthAt's selects do), rounded to single; its key, above the number.
-TRENN_TARGET_X86_64_V4 inline __m512i WordsV4(const ShadedTriangle& t, __m512d rowStart, __m256i columns) {
-    __m512d zd = _mm512_add_pd(rowStart, _mm512_mul_pd(_mm512_set1_pd(t.dzdx), _mm512_cvtepi32_pd(columns)));
-    zd = _mm512_min_pd(_mm512_max_pd(zd, _mm512_set1_pd(t.zMin)), _mm512_set1_pd(t.zMax));
-    const __m256 z = _mm512_cvtpd_ps(zd);
-    const __m256i bits = _mm256_castps_si256(_mm256_add_ps(z, _mm256_setzero_ps()));
-    const __m256i flip =
-        _mm256_or_si256(_mm256_srai_epi32(bits, 31), _mm256_set1_epi32(static_cast<int>(0x80000000u)));
-    const __m256i key = _mm256_xor_si256(bits, flip);
-    return _mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(key), 32), _mm512_set1_epi64(t.number));
+// FrontWord of eight pixels of a row, columns run to run + 7, as DepthAt and FrontWord give them:
+// the depth rowStart + dzdx i, held within [zMin, zMax] (MAXPD and MINPD give the second operand
+// for NaN, as DepthAt's selects do), rounded to single, -0 as +0; its key above the number. Two
+// rows at once, which share the products dzdx i.
+struct RowPairWords {
+    __m512i first, second;
+};
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline RowPairWords WordsOfRowPairV4(__m512d dzdx, __m512d zMin, __m512d zMax, __m512i number,
+                                                            __m512d rowStart0, __m512d rowStart1, int run) {
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512d across = _mm512_mul_pd(dzdx, _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(run), lanes)));
+    const __m512d z0 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart0, across), zMin), zMax);
+    const __m512d z1 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart1, across), zMin), zMax);
+    const __m512 z = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(z0)), _mm512_cvtpd_ps(z1), 1);
+    const __m512i bits = _mm512_castps_si512(_mm512_add_ps(z, _mm512_setzero_ps()));
+    const __m512i key = _mm512_xor_si512(
+        bits, _mm512_or_si512(_mm512_srai_epi32(bits, 31), _mm512_set1_epi32(static_cast<int>(0x80000000u))));
+    return {_mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_castsi512_si256(key)), 32), number),
+            _mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(key, 1)), 32), number)};
 }
 
-// The same pixels as FillShadedScalar: the same integer edge tests, and per pixel the same double
-// operations in the same order for its depth. It writes the picture itself rather than the
-// list; the rows of the words must be padded to whole aligned runs of eight (kFrontAlignment).
-TRENN_TARGET_X86_64_V4 void FillShadedX86_64_V4(const ShadedTriangle& t, GridPoint a, GridPoint b, GridPoint c,
-                                                FragmentList& out) {
-    const std::int32_t minX = std::min(a.x, std::min(b.x, c.x)), maxX = std::max(a.x, std::max(b.x, c.x));
-    const std::int32_t minY = std::min(a.y, std::min(b.y, c.y)), maxY = std::max(a.y, std::max(b.y, c.y));
-    if (maxX - minX >= kSmallExtent || maxY - minY >= kSmallExtent) {
-        FillShadedScalar(t, a, b, c, out);
+// The words of a run of a row where they show: read and written back whole (the rows of the
+// words are padded to whole aligned runs of eight, kFrontAlignment), whether or not anything
+// shows, as a branch here is mostly mispredicted.
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void WriteRunV4(std::uint64_t* front, std::uint32_t* colours, __m512i words, __mmask8 covered,
+                                              __m256i colour) {
+    const __m512i shown = _mm512_load_si512(front);
+    const __mmask8 shows = _mm512_mask_cmpgt_epu64_mask(covered, words, shown);
+    _mm512_store_si512(front, _mm512_mask_blend_epi64(shows, shown, words));
+    _mm256_mask_storeu_epi32(colours, shows, colour);
+}
+
+// A small triangle of at most two rows whose box lies in at most two runs of eight, as most of
+// a dense model's are: no loops, the centres it covers found for all four runs at once.
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void FillTinyV4(const ShadedTriangle& t, const SmallSetUp& s, const ShadedPixels& pixels) {
+    const int run = s.i0 & ~7;
+    // Lane l: column run + l of the first row, and of the second.
+    const __m512i column = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i columns = _mm512_add_epi32(_mm512_set1_epi32(run), column);
+    const __mmask16 inBox = _mm512_cmpge_epi32_mask(columns, _mm512_set1_epi32(s.i0)) &
+                            _mm512_cmple_epi32_mask(columns, _mm512_set1_epi32(s.i1));
+    __m512i first = _mm512_setzero_si512(), second = _mm512_setzero_si512();
+    for (int e = 0; e < 3; ++e) {
+        const __m512i w = _mm512_add_epi32(_mm512_set1_epi32(s.at[e]), _mm512_mullo_epi32(column, _mm512_set1_epi32(s.stepX[e])));
+        first = _mm512_or_si512(first, w);
+        second = _mm512_or_si512(second, _mm512_add_epi32(w, _mm512_set1_epi32(s.stepY[e])));
+    }
+    const bool pair = s.j0 < s.j1;
+    const __mmask16 covered0 = _mm512_mask_cmpge_epi32_mask(inBox, first, _mm512_setzero_si512());
+    const __mmask16 covered1 = _mm512_mask_cmpge_epi32_mask(pair ? inBox : 0, second, _mm512_setzero_si512());
+    // Of a row alone, the second row is a row beside it, with nothing covered: the first again
+    // would wait for its own words to be stored.
+    const int beside = s.j0 + 1 < pixels.height ? s.j0 + 1 : s.j0 > pixels.firstRow ? s.j0 - 1 : s.j0;
+    const int j1 = pair ? s.j0 + 1 : beside;
+    const __m512d dzdx = _mm512_set1_pd(t.dzdx), zMin = _mm512_set1_pd(t.zMin), zMax = _mm512_set1_pd(t.zMax);
+    const __m512i number = _mm512_set1_epi64(t.number);
+    const __m256i colour = _mm256_set1_epi32(static_cast<int>(t.colour));
+    const __m512d rowStart0 = _mm512_set1_pd(s.rowStart[0]), rowStart1 = _mm512_set1_pd(s.rowStart[1]);
+    std::uint64_t* const front0 = pixels.front + s.j0 * pixels.frontStride + run;
+    std::uint64_t* const front1 = pixels.front + j1 * pixels.frontStride + run;
+    std::uint32_t* const colours0 = pixels.colours + s.j0 * pixels.colourStride + run;
+    std::uint32_t* const colours1 = pixels.colours + j1 * pixels.colourStride + run;
+    const RowPairWords words = WordsOfRowPairV4(dzdx, zMin, zMax, number, rowStart0, rowStart1, run);
+    WriteRunV4(front0, colours0, words.first, static_cast<__mmask8>(covered0), colour);
+    WriteRunV4(front1, colours1, words.second, static_cast<__mmask8>(covered1), colour);
+    pixels.MarkWritten(run, s.j0);
+    pixels.MarkWritten(run, j1);
+    if ((s.i1 >> 3) != (run >> 3)) {
+        const RowPairWords next = WordsOfRowPairV4(dzdx, zMin, zMax, number, rowStart0, rowStart1, run + 8);
+        WriteRunV4(front0 + 8, colours0 + 8, next.first, static_cast<__mmask8>(covered0 >> 8), colour);
+        WriteRunV4(front1 + 8, colours1 + 8, next.second, static_cast<__mmask8>(covered1 >> 8), colour);
+        pixels.MarkWritten(run + 8, s.j0);
+        pixels.MarkWritten(run + 8, j1);
+    }
+}
+
+// A small triangle (SetUpSmall), filled sixteen pixels at a time: two rows of a run of eight,
+// read and written back whole (the rows of the words are padded to whole aligned runs of
+// eight, kFrontAlignment) without a branch on what is covered. The same integer edge tests as
+// FillTriangle; per pixel the same double operations in the same order for its depth as
+// DepthAt, with FrontWord's key above the number.
+[[gnu::always_inline]] TRENN_TARGET_X86_64_V4 inline void FillSmallV4(const ShadedTriangle& t, const SmallSetUp& s, const ShadedPixels& pixels) {
+    if ((s.j1 - s.j0 < 2) & ((s.i1 >> 3) - (s.i0 >> 3) < 2)) {
+        FillTinyV4(t, s, pixels);
         return;
     }
-    const CentreBox box = CentresIn(a, b, c, PixelWindow{out.pixels.width, out.pixels.height});
-    if (box.Empty()) return;
-    const std::int32_t area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
-    if (area == 0) return;
-    if (area < 0) std::swap(b, c);
-
-    // As in FillTriangle: edge p -> q, less one where a centre on it does not count, at the
-    // centre of pixel (i0, j0), and its change a pixel right and a row down.
-    const std::int32_t startX = box.i0 * 256, startY = box.j0 * 256;
-    std::int32_t atStart[3], stepX[3], stepY[3];
-    const GridPoint corners[3] = {a, b, c};
-    for (int e = 0; e < 3; ++e) {
-        const GridPoint p = corners[e], q = corners[(e + 1) % 3];
-        const std::int32_t dx = q.x - p.x, dy = q.y - p.y;
-        const bool topOrLeft = dy < 0 || (dy == 0 && dx > 0);
-        atStart[e] = dx * (startY - p.y) - dy * (startX - p.x) - (topOrLeft ? 0 : 1);
-        stepX[e] = -dy * 256;
-        stepY[e] = dx * 256;
-    }
+    const int firstRun = s.i0 & ~7;
+    const __m512i column = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i row = _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1);
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i laneStep0 = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(stepX[0]));
-    const __m256i laneStep1 = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(stepX[1]));
-    const __m256i laneStep2 = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(stepX[2]));
+    // The edge functions at the sixteen pixels of the first run of the first two rows, and
+    // their change a run right and two rows down.
+    __m512i rowPair[3], runStep[3], pairStep[3];
+    for (int e = 0; e < 3; ++e) {
+        rowPair[e] = _mm512_add_epi32(_mm512_set1_epi32(s.at[e]),
+                                      _mm512_add_epi32(_mm512_mullo_epi32(column, _mm512_set1_epi32(s.stepX[e])),
+                                                       _mm512_mullo_epi32(row, _mm512_set1_epi32(s.stepY[e]))));
+        runStep[e] = _mm512_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(s.stepX[e]) * 8u));
+        pairStep[e] = _mm512_set1_epi32(static_cast<std::int32_t>(static_cast<std::uint32_t>(s.stepY[e]) * 2u));
+    }
+    const __m512i firstColumn = _mm512_set1_epi32(s.i0), lastColumn = _mm512_set1_epi32(s.i1);
+    const __m512d dzdx = _mm512_set1_pd(t.dzdx), zMin = _mm512_set1_pd(t.zMin), zMax = _mm512_set1_pd(t.zMax);
+    const __m512i number = _mm512_set1_epi64(t.number), signBit = _mm512_set1_epi32(static_cast<int>(0x80000000u));
     const __m256i colour = _mm256_set1_epi32(static_cast<int>(t.colour));
-    const __m256i firstColumn = _mm256_set1_epi32(box.i0), lastColumn = _mm256_set1_epi32(box.i1);
-
-    // Whole aligned runs of eight pixels are read and written back (the rows of the words are
-    // padded and aligned for it): neighbouring triangles then store and load the same runs,
-    // which the processor hands on from store to load at once.
-    for (int j = box.j0; j <= box.j1; ++j) {
-        const std::int32_t down = j - box.j0;
-        const __m512d rowStart = _mm512_set1_pd(t.RowStart(j));
-        std::uint64_t* const front = out.pixels.front + j * out.pixels.frontStride;
-        std::uint32_t* const colours = out.pixels.colours + j * out.pixels.colourStride;
-        for (int run = box.i0 & ~7; run <= box.i1; run += 8) {
-            const std::int32_t across = run - box.i0;
-            const __m256i columns = _mm256_add_epi32(_mm256_set1_epi32(run), lanes);
-            const __mmask8 inBox = _mm256_cmpge_epi32_mask(columns, firstColumn) & _mm256_cmple_epi32_mask(columns, lastColumn);
-            const __m256i w0 = _mm256_add_epi32(_mm256_set1_epi32(atStart[0] + down * stepY[0] + across * stepX[0]), laneStep0);
-            const __m256i w1 = _mm256_add_epi32(_mm256_set1_epi32(atStart[1] + down * stepY[1] + across * stepX[1]), laneStep1);
-            const __m256i w2 = _mm256_add_epi32(_mm256_set1_epi32(atStart[2] + down * stepY[2] + across * stepX[2]), laneStep2);
-            const __m256i all = _mm256_or_si256(_mm256_or_si256(w0, w1), w2);
-            const __mmask8 covered = _mm256_mask_cmpge_epi32_mask(inBox, all, _mm256_setzero_si256());
-            if (covered == 0) continue;
-            const __m512i words = WordsV4(t, rowStart, columns);
-            const __m512i shown = _mm512_load_si512(front + run);
-            const __mmask8 shows = _mm512_mask_cmpgt_epu64_mask(covered, words, shown);
+    std::uint64_t* const front = pixels.front;
+    std::uint32_t* const colours = pixels.colours;
+    const std::ptrdiff_t frontStride = pixels.frontStride, colourStride = pixels.colourStride;
+    for (int j = s.j0; j <= s.j1; j += 2) {
+        // Of a last row alone, the second row is a row beside it, with nothing covered: the
+        // first again would wait for its own words to be stored.
+        const bool pair = j < s.j1;
+        const int beside = j + 1 < pixels.height ? j + 1 : j > pixels.firstRow ? j - 1 : j;
+        const int second = pair ? j + 1 : beside;
+        const __mmask16 rows = pair ? 0xFFFF : 0x00FF;
+        const __m512d rowStart0 = _mm512_set1_pd(t.RowStart(j)), rowStart1 = _mm512_set1_pd(t.RowStart(j + 1));
+        std::uint64_t* const front0 = front + j * frontStride;
+        std::uint64_t* const front1 = front + second * frontStride;
+        std::uint32_t* const colours0 = colours + j * colourStride;
+        std::uint32_t* const colours1 = colours + second * colourStride;
+        std::uint8_t* const tiles0 = pixels.tileWritten + (j >> kTileShift) * pixels.tilesAcross;
+        std::uint8_t* const tiles1 = pixels.tileWritten + (second >> kTileShift) * pixels.tilesAcross;
+        __m512i w0 = rowPair[0], w1 = rowPair[1], w2 = rowPair[2];
+        for (int run = firstRun; run <= s.i1; run += 8) {
+            const __m512i all = _mm512_ternarylogic_epi32(w0, w1, w2, 0xFE);  // w0 | w1 | w2
+            const __m512i columns16 = _mm512_add_epi32(_mm512_set1_epi32(run), column);
+            const __mmask16 inBox = _mm512_mask_cmpge_epi32_mask(rows, columns16, firstColumn) &
+                                    _mm512_cmple_epi32_mask(columns16, lastColumn);
+            const __mmask16 covered = _mm512_mask_cmpge_epi32_mask(inBox, all, _mm512_setzero_si512());
+            // Depth rowStart + dzdx i, held within [zMin, zMax] (MAXPD and MINPD give the second
+            // operand for NaN, as DepthAt's selects do), rounded to single, -0 as +0; its key.
+            const __m512d across = _mm512_mul_pd(dzdx, _mm512_cvtepi32_pd(_mm256_add_epi32(_mm256_set1_epi32(run), lanes)));
+            const __m512d z0 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart0, across), zMin), zMax);
+            const __m512d z1 = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(rowStart1, across), zMin), zMax);
+            const __m512 z = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(z0)), _mm512_cvtpd_ps(z1), 1);
+            const __m512i bits = _mm512_castps_si512(_mm512_add_ps(z, _mm512_setzero_ps()));
+            const __m512i key = _mm512_xor_si512(bits, _mm512_or_si512(_mm512_srai_epi32(bits, 31), signBit));
+            const __m512i words0 = _mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_castsi512_si256(key)), 32), number);
+            const __m512i words1 = _mm512_or_si512(_mm512_slli_epi64(_mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(key, 1)), 32), number);
             // Written back whether or not anything shows: a branch here is mostly mispredicted.
-            _mm512_store_si512(front + run, _mm512_mask_blend_epi64(shows, shown, words));
-            _mm256_mask_storeu_epi32(colours + run, shows, colour);
-            out.pixels.MarkWritten(run, j);
+            // Both rows are read before either is written.
+            const __m512i shown0 = _mm512_load_si512(front0 + run);
+            const __m512i shown1 = _mm512_load_si512(front1 + run);
+            const __mmask8 shows0 = _mm512_mask_cmpgt_epu64_mask(static_cast<__mmask8>(covered), words0, shown0);
+            const __mmask8 shows1 = _mm512_mask_cmpgt_epu64_mask(static_cast<__mmask8>(covered >> 8), words1, shown1);
+            _mm512_store_si512(front0 + run, _mm512_mask_blend_epi64(shows0, shown0, words0));
+            _mm256_mask_storeu_epi32(colours0 + run, shows0, colour);
+            tiles0[run >> kTileShift] = 1;
+            _mm512_store_si512(front1 + run, _mm512_mask_blend_epi64(shows1, shown1, words1));
+            _mm256_mask_storeu_epi32(colours1 + run, shows1, colour);
+            tiles1[run >> kTileShift] = 1;
+            w0 = _mm512_add_epi32(w0, runStep[0]);
+            w1 = _mm512_add_epi32(w1, runStep[1]);
+            w2 = _mm512_add_epi32(w2, runStep[2]);
         }
+        for (int e = 0; e < 3; ++e) rowPair[e] = _mm512_add_epi32(rowPair[e], pairStep[e]);
+    }
+}
+
+TRENN_TARGET_X86_64_V4 void FillSmallTrianglesX86_64_V4(const TriangleCorners& corners, const TriangleShading& shading,
+                                                        const SmallFills& fills, int count, const ShadedPixels& pixels) {
+    for (int t = 0; t < count; ++t) {
+        if (fills.kind[t] != kSmallFill) continue;
+        const ShadedTriangle triangle{corners.x[0][t],   corners.y[0][t],   shading.dzdx[t],
+                                      shading.dzdy[t],   corners.z[0][t],   shading.zMin[t],
+                                      shading.zMax[t],   shading.colour[t], fills.number[t]};
+        FillSmallV4(triangle, fills.SetUp(t), pixels);
+    }
+}
+
+// One triangle as the renderer fills it: a small one at once, any other through the list.
+TRENN_TARGET_X86_64_V4 void FillShadedX86_64_V4(const ShadedTriangle& t, GridPoint a, GridPoint b, GridPoint c,
+                                                FragmentList& out) {
+    SmallSetUp s = SetUpSmall(a, b, c, false, out.pixels.Window());
+    s.rowStart[0] = t.RowStart(s.j0);
+    s.rowStart[1] = t.RowStart(s.j0 + 1);
+    if (s.kind == kSmallFill) {
+        FillSmallV4(t, s, out.pixels);
+    } else if (s.kind == kOneByOne) {
+        FillShadedScalar(t, a, b, c, out);
     }
 }
 #endif
@@ -321,6 +457,14 @@ std::vector<ShadedFillCopy> ShadedFillCopies() {
 #endif
     copies.push_back({"scalar", &FillShadedScalar, true});
     return copies;
+}
+
+SmallFillFunction BestSmallFill() {
+#if TRENN_HAS_TARGET_COPIES
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v4")) return &FillSmallTrianglesX86_64_V4;
+#endif
+    return nullptr;
 }
 
 ShadedFillFunction BestShadedFill() {

@@ -38,7 +38,7 @@ struct GridPoint {
 };
 
 // A pixel coordinate in grid units.
-inline double ToGrid(double pixel) { return (pixel - 0.5) * kGridPerPixel; }
+[[gnu::always_inline]] inline double ToGrid(double pixel) { return (pixel - 0.5) * kGridPerPixel; }
 
 // Whether a grid position lies inside the guard band (false for NaN).
 inline bool InsideGuard(double gx, double gy) {
@@ -48,7 +48,7 @@ inline bool InsideGuard(double gx, double gy) {
 // The nearest integer, halfway cases to even (as std::nearbyint in the default rounding mode),
 // for |v| <= 2^51: adding and taking away 1.5 * 2^52 leaves no fraction bits. Two additions instead
 // of a library call on processors without a rounding instruction.
-inline double RoundToGrid(double v) {
+[[gnu::always_inline]] inline double RoundToGrid(double v) {
     constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52
     return (v + kShift) - kShift;
 }
@@ -58,10 +58,11 @@ inline GridPoint Snap(double gx, double gy) {
     return {static_cast<std::int32_t>(RoundToGrid(gx)), static_cast<std::int32_t>(RoundToGrid(gy))};
 }
 
-// Where a fill may draw: columns [0, width) of rows [0, height).
+// Where a fill may draw: columns [0, width) of rows [firstRow, height).
 struct PixelWindow {
     int width;
     int height;
+    int firstRow = 0;
 };
 
 // The pixels of the window whose centres lie in the bounding box of a snapped triangle,
@@ -72,27 +73,13 @@ struct CentreBox {
     int Pixels() const { return (i1 - i0 + 1) * (j1 - j0 + 1); }
 };
 
-// What one corner tells of the box, the window's sides taken in: the first column and row whose
-// centre is not left of or above it, and the last ones not right of or below it. The box of a
-// triangle is the smallest first and the largest last of its corners (CentresIn).
-struct CornerBox {
-    std::int32_t firstColumn, lastColumn, firstRow, lastRow;
-};
-
-inline CornerBox CornerBoxOf(GridPoint p, const PixelWindow& window) {
-    // Ceiling and floor of p / 256, held within [0, side] and [-1, side - 1]: the smallest and
-    // largest of such values decide the same emptiness and the same box within the window.
-    return {std::clamp((p.x + 255) >> 8, 0, window.width), std::clamp(p.x >> 8, -1, window.width - 1),
-            std::clamp((p.y + 255) >> 8, 0, window.height), std::clamp(p.y >> 8, -1, window.height - 1)};
-}
-
 inline CentreBox CentresIn(GridPoint a, GridPoint b, GridPoint c, const PixelWindow& window) {
     const std::int32_t minX = std::min(a.x, std::min(b.x, c.x));
     const std::int32_t maxX = std::max(a.x, std::max(b.x, c.x));
     const std::int32_t minY = std::min(a.y, std::min(b.y, c.y));
     const std::int32_t maxY = std::max(a.y, std::max(b.y, c.y));
     return {std::max((minX + 255) >> 8, 0), std::min(maxX >> 8, window.width - 1),
-            std::max((minY + 255) >> 8, 0), std::min(maxY >> 8, window.height - 1)};
+            std::max((minY + 255) >> 8, window.firstRow), std::min(maxY >> 8, window.height - 1)};
 }
 
 // Rows of boxes narrower than this are found by testing each pixel, wider ones by division.
@@ -209,7 +196,7 @@ inline std::uint64_t FrontWord(float z, std::uint32_t triangle) {
 }
 
 // Where fills write: per pixel the front word of what it shows and its colour, each a row
-// `stride` apart, over columns [0, width) of rows [0, height). The words start on a 64-byte
+// `stride` apart, over columns [0, width) of rows [firstRow, height). The words start on a 64-byte
 // boundary and their stride is a multiple of kFrontAlignment, with a run of that many more
 // words after the last row: fills may read and write back whole aligned runs.
 inline constexpr int kFrontAlignment = 8;
@@ -228,7 +215,9 @@ struct ShadedPixels {
     std::uint64_t* tileLeast;
     std::uint8_t* tileWritten;
     int tilesAcross;
+    int firstRow = 0;  // a multiple of kTileSide
 
+    PixelWindow Window() const { return {width, height, firstRow}; }
     void MarkWritten(int i, int j) const { tileWritten[(j >> kTileShift) * tilesAcross + (i >> kTileShift)] = 1; }
 };
 
@@ -362,6 +351,93 @@ using ShadedFillFunction = void (*)(const ShadedTriangle& triangle, GridPoint a,
 
 // The copy for the widest instruction set this processor has; every copy gives the same pixels.
 ShadedFillFunction BestShadedFill();
+
+// ---- Filling many small triangles at once ----
+
+// Triangles less than this many grid units across, the most by far in a dense model: their edge
+// functions stay below 2^31 over their box and a few pixels around it.
+inline constexpr std::int32_t kSmallExtent = 1 << 14;
+
+// What filling a small triangle needs of its corners: its box within the window (CentresIn),
+// and FillTriangle's edge functions in 32 bits, at the centre of pixel (i0 & ~7, j0), with
+// their change a pixel right and a row down; b and c swapped where the corners run clockwise.
+// `kind` tells how the triangle is filled: kSmallFill (with these), kOneByOne (it may cover
+// centres, but is too large for these, or has a corner beyond the guard band) or kNoFill (it
+// covers no centre of the window).
+enum FillKind : std::uint8_t { kNoFill = 0, kSmallFill = 1, kOneByOne = 2 };
+struct SmallSetUp {
+    std::int32_t i0, i1, j0, j1;
+    std::int32_t at[3], stepX[3], stepY[3];
+    std::uint8_t kind;
+    double rowStart[2];  // ShadedTriangle::RowStart of rows j0 and j0 + 1
+};
+
+// Branch-free and in unsigned arithmetic, so that a loop of them vectorises: the values of a
+// triangle that is not small may wrap, and mean nothing. Always inlined: the loops are compiled
+// with other options, which would keep an ordinary inline function out.
+[[gnu::always_inline]] inline SmallSetUp SetUpSmall(GridPoint a, GridPoint b, GridPoint c, bool beyondGuard, const PixelWindow& window) {
+    const auto less = [](std::int32_t p, std::int32_t q) { return p < q ? p : q; };
+    const auto more = [](std::int32_t p, std::int32_t q) { return p > q ? p : q; };
+    const auto u32 = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+    const std::int32_t minX = less(a.x, less(b.x, c.x)), maxX = more(a.x, more(b.x, c.x));
+    const std::int32_t minY = less(a.y, less(b.y, c.y)), maxY = more(a.y, more(b.y, c.y));
+    SmallSetUp s;
+    s.rowStart[0] = s.rowStart[1] = 0.0;
+    s.i0 = more((minX + 255) >> 8, 0);
+    s.i1 = less(maxX >> 8, window.width - 1);
+    s.j0 = more((minY + 255) >> 8, window.firstRow);
+    s.j1 = less(maxY >> 8, window.height - 1);
+    const bool small = (maxX - minX < kSmallExtent) & (maxY - minY < kSmallExtent);
+    const std::uint32_t area = u32(b.x - a.x) * u32(c.y - a.y) - u32(b.y - a.y) * u32(c.x - a.x);
+    const bool flip = static_cast<std::int32_t>(area) < 0;
+    const GridPoint p[3] = {a, flip ? c : b, flip ? b : c};
+    const std::uint32_t startX = u32(s.i0 & ~7) * 256u, startY = u32(s.j0) * 256u;
+#pragma GCC unroll 3
+    for (int e = 0; e < 3; ++e) {
+        const GridPoint from = p[e], to = p[(e + 1) % 3];
+        const std::int32_t dx = to.x - from.x, dy = to.y - from.y;
+        const bool topOrLeft = (dy < 0) | ((dy == 0) & (dx > 0));
+        s.at[e] = static_cast<std::int32_t>(u32(dx) * (startY - u32(from.y)) - u32(dy) * (startX - u32(from.x)) -
+                                            (topOrLeft ? 0u : 1u));
+        s.stepX[e] = static_cast<std::int32_t>(0u - u32(dy) * 256u);
+        s.stepY[e] = static_cast<std::int32_t>(u32(dx) * 256u);
+    }
+    const bool inWindow = (s.i0 <= s.i1) & (s.j0 <= s.j1);
+    const FillKind inside = small ? (area != 0u ? kSmallFill : kNoFill) : kOneByOne;
+    const FillKind kind = beyondGuard ? kOneByOne : inWindow ? inside : kNoFill;
+    s.kind = kind;
+    return s;
+}
+
+// A batch of triangles to fill: their snapped corners, whether a corner lies beyond the guard
+// band (then the corners mean nothing) and their numbers, in; SetUpSmallFills works out the rest.
+struct SmallFills {
+    std::int32_t ax[kShadingBatch], ay[kShadingBatch], bx[kShadingBatch], by[kShadingBatch];
+    std::int32_t cx[kShadingBatch], cy[kShadingBatch];
+    std::uint8_t beyondGuard[kShadingBatch];
+    std::uint32_t number[kShadingBatch];
+
+    std::uint8_t kind[kShadingBatch];
+    std::int32_t i0[kShadingBatch], i1[kShadingBatch], j0[kShadingBatch], j1[kShadingBatch];
+    std::int32_t at[3][kShadingBatch], stepX[3][kShadingBatch], stepY[3][kShadingBatch];
+    double rowStart[2][kShadingBatch];
+
+    SmallSetUp SetUp(int t) const {
+        return {i0[t], i1[t], j0[t], j1[t], {at[0][t], at[1][t], at[2][t]}, {stepX[0][t], stepX[1][t], stepX[2][t]},
+                {stepY[0][t], stepY[1][t], stepY[2][t]}, kind[t], {rowStart[0][t], rowStart[1][t]}};
+    }
+};
+// With the triangles' corners and shading, for the planes' row starts.
+void SetUpSmallFills(SmallFills& fills, int count, const PixelWindow& window, const TriangleCorners& corners,
+                     const TriangleShading& shading);
+
+// Fills every triangle of the batch that SetUpSmallFills found small, with its corners' pixel
+// positions and turned z and its shading: the same pixels as FillTriangle and AddShadedSpan,
+// written into the picture at once. Null where this processor has no copy that is faster than
+// the one triangle at a time of FillSmallTriangle and ShadedFillFunction.
+using SmallFillFunction = void (*)(const TriangleCorners& corners, const TriangleShading& shading,
+                                   const SmallFills& fills, int count, const ShadedPixels& pixels);
+SmallFillFunction BestSmallFill();
 
 // Every copy built into the program, for the tests; `runs` tells whether this processor can
 // run it.
