@@ -56,6 +56,12 @@ constexpr std::int64_t kPixelsForTwoThreads = 1 << 19;
 constexpr int kHiddenTestTiles = 16;
 // After this many triangles found in front in a row, only every eighth is tested.
 constexpr int kInFrontBeforeSparseTests = 16;
+// A redraw fills triangles larger than the small fill takes in at most this many times each
+// share's pixels (counted by their boxes), and this many more: a model never comes near it,
+// but a file of the same large triangles over and over would take minutes to draw. What is
+// left out then is only what such a file repeats.
+constexpr std::int64_t kLargeFillsPerPixel = 64;
+constexpr std::int64_t kLargeFillAllowance = std::int64_t{1} << 22;
 
 // A vertex code: its number, marked when it lies beyond the guard band; -1 when it cannot be
 // drawn (its turn faulted, or its position is not finite), and for a strip entry that names no
@@ -231,6 +237,7 @@ struct ShadedRenderer::State {
         SmallCoverage coverage;
         FragmentList fragments;
         int foundInFront = 0;  // triangles the hidden test found in front since it last found one hidden
+        std::int64_t largeFillLeft = 0;  // box pixels the triangles the small fill leaves may still cover
         float x[kTurnBlock], y[kTurnBlock], zs[kTurnBlock];  // coordinates not kept
         // The edge pass: the numbers of the rows within `scale` of the one being marked, each
         // with `scale` numbers that show nothing earlier before and after it, kept round a
@@ -301,6 +308,14 @@ struct ShadedRenderer::State {
     float TurnPart(const Drawn& d, ThreadArrays& arrays) const;
     void FillBlocks(const Drawn& d, ThreadArrays& arrays, const ShadedPixels& pixels);
     void FillOne(const ThreadArrays& arrays, int k, const PixelWindow& window, FragmentList& fragments) const;
+    // Whether block triangle t, which the small fill leaves, is still to be filled; takes its box.
+    static bool TakeLargeFill(ThreadArrays& a, int t) {
+        const StripBlock& b = a.block;
+        const std::int64_t box = std::int64_t{b.i1[t] - b.i0[t] + 1} * (b.j1[t] - b.j0[t] + 1);
+        if (box > a.largeFillLeft) return false;
+        a.largeFillLeft -= box;
+        return true;
+    }
     void MarkEdges(int member, ThreadArrays& arrays) const;
 };
 
@@ -572,7 +587,9 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
             SetUpSmallFills(a.fills, kept, window, a.corners, a.shading);
             smallFill(a.corners, a.shading, a.fills, kept, pixels);
             for (int k = 0; k < kept; ++k) {
-                if (a.fills.kind[k] == kOneByOne) [[unlikely]] FillOne(a, k, window, a.fragments);
+                if (a.fills.kind[k] == kOneByOne && TakeLargeFill(a, a.kept[k])) [[unlikely]] {
+                    FillOne(a, k, window, a.fragments);
+                }
             }
         } else {
             SmallCoverage& c = a.coverage;
@@ -589,7 +606,7 @@ void ShadedRenderer::State::FillBlocks(const Drawn& d, ThreadArrays& a, const Sh
                                                   a.shading.dzdy[k], a.corners.z[0][k], a.shading.zMin[k],
                                                   a.shading.zMax[k], a.shading.colour[k], a.fills.number[k]};
                     FillSmallTriangle(triangle, c.covered[k], c.i0[k], c.j0[k], pixels);
-                } else {
+                } else if (TakeLargeFill(a, a.kept[k])) {
                     FillOne(a, k, window, a.fragments);
                 }
             }
@@ -651,6 +668,7 @@ void ShadedRenderer::State::Job(int member) {
     std::fill(front + firstRow * frontStride, front + endRow * frontStride + (endRow == height ? kFrontAlignment : 0),
               std::uint64_t{0});
     arrays.fragments.pixels = picture;
+    arrays.largeFillLeft = kLargeFillsPerPixel * width * (endRow - firstRow) + kLargeFillAllowance;
     for (const Drawn& d : drawn) {
         const float nearest = TurnPart(d, arrays);
         if (member == 0) *d.nearest = nearest;

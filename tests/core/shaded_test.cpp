@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -515,6 +516,30 @@ TEST(ShadedRenderer, HostileInputGivesAPictureOrNothing) {
                 for (const std::uint32_t p : pixels) ASSERT_EQ(p >> 24, 0xFFu);
             }
         }
+    }
+}
+
+// The same large triangle six million times over would take a minute to fill; a redraw stops
+// filling large triangles well before, but still fills every small one and gives the picture
+// the first copies make.
+TEST(ShadedRenderer, RepeatedLargeTrianglesAreFilledWithinABound) {
+    std::vector<std::int16_t> repeated(6'000'000);
+    for (std::size_t k = 0; k < repeated.size(); ++k) repeated[k] = static_cast<std::int16_t>(k % 3);
+    const std::vector<MeshPart> parts = {Part({{-10, -10, 0}, {200, -10, 0}, {-10, 200, 0}}, repeated),
+                                         Square(20, 20, 24, 24, 1)};
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        Scene scene;
+        scene.parts = &parts;
+        scene.checked = {true, true};
+        scene.mapping = PixelMapping(64, 48);
+        std::vector<std::uint32_t> pixels(64 * 48, kWhite);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(DrawShaded(scene, RasterTarget{pixels.data(), 64, 48, 64}, false, threads));
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
+        EXPECT_EQ(pixels[0] & 0xFFFFFFu, ShadedPartColour(0) & 0xFFFFFFu);
+        EXPECT_EQ(pixels[47 * 64 + 63] & 0xFFFFFFu, ShadedPartColour(0) & 0xFFFFFFu);
+        EXPECT_EQ(pixels[(47 - 22) * 64 + 22] & 0xFFFFFFu, ShadedPartColour(1) & 0xFFFFFFu);
     }
 }
 
