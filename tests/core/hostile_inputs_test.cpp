@@ -335,6 +335,10 @@ void RedrawWithLittleRoom() {
 // the picture as it was, and the next one, with memory to spare, draws.
 TEST(AllocationFailure, LoadingEndsCorruptAndARedrawLeavesThePicture) {
     if (kSanitized) GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than a cap leaves";
+    // A child forked from this process would inherit heap that earlier tests freed, room that
+    // the cap then does not count; a child started afresh has none.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     TempDir files;
     TempDir temp;
     const std::string object = files.File("large-index-list.o");
@@ -343,6 +347,7 @@ TEST(AllocationFailure, LoadingEndsCorruptAndARedrawLeavesThePicture) {
                 "exit corrupt: out of memory");
     EXPECT_EXIT(RedrawWithLittleRoom(), ::testing::ExitedWithCode(0),
                 "capped: skipped, 136670 of 136670 pixels untouched; then drawn, edges on the picture");
+    GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
