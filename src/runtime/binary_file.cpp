@@ -68,19 +68,17 @@ std::optional<BinaryFile> BinaryFile::TryCreateExclusive(const std::string& path
     return BinaryFile(fd, path);
 }
 
-BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path, bool* created) {
+BinaryFile BinaryFile::OpenOrCreateNoFollow(const std::string& path) {
     constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    // Made here exactly when an exclusive create succeeds; an entry that is already there is
-    // opened as it stands (and refused below unless it is a regular file).
+    // An entry that is already there is opened as it stands (and refused below unless it is a
+    // regular file).
     int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
-    const bool made = fd >= 0;
-    if (!made && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), kFlags);
     if (fd < 0) FailErrno("cannot open", path);
     BinaryFile file(fd, path);
     struct stat info {};
     if (::fstat(fd, &info) != 0) FailErrno("cannot examine", path);
     if (!S_ISREG(info.st_mode)) Fail("cannot open " + path + ": not a regular file");
-    if (created) *created = made;
     return file;
 }
 

@@ -38,9 +38,8 @@ public:
     static std::optional<BinaryFile> TryCreateExclusive(const std::string& path);
 
     // Opens a regular file for reading and writing, creating it empty (0600) when missing,
-    // and never following a symbolic link in the last component. `created`, when given, tells
-    // whether this open made the file.
-    static BinaryFile OpenOrCreateNoFollow(const std::string& path, bool* created = nullptr);
+    // and never following a symbolic link in the last component.
+    static BinaryFile OpenOrCreateNoFollow(const std::string& path);
 
     bool IsOpen() const { return fd_ >= 0; }
     void Close();
