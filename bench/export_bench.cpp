@@ -23,6 +23,7 @@
 #include "app/headless_window.h"
 #include "app/model_assembly.h"
 #include "bench_models.h"
+#include "proc_status.h"
 #include "elf/elf_data.h"
 #include "export/export.h"
 #include "runtime/load_failure.h"
@@ -44,17 +45,6 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
-// A "Name:   1234 kB" line of /proc/self/status, in KiB.
-long StatusKiB(const char* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(name) + ":";
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
-    }
-    return -1;
 }
 
 struct Child {

@@ -6,28 +6,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "app/headless_window.h"
 #include "app/model_assembly.h"
 #include "elf/elf_data.h"
+#include "proc_status.h"
 #include "runtime/load_failure.h"
 
-namespace {
-
-// A "Name:   1234 kB" line of /proc/self/status, in KiB.
-long StatusKiB(const char* name) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(name) + ":";
-    while (std::getline(status, line)) {
-        if (line.compare(0, prefix.size(), prefix) == 0) return std::atol(line.c_str() + prefix.size());
-    }
-    return -1;
-}
-
-}  // namespace
+using trenn::bench::StatusKiB;
 
 int main(int argc, char** argv) {
     if (argc != 3) {
