@@ -16,9 +16,11 @@ void RemoveIfSameFile(const std::string& path, FileIdentity identity) noexcept {
     if (there == identity) ::unlink(path.c_str());
 }
 
-void MadeFiles::Add(const std::string& path, FileIdentity identity) {
+std::optional<BinaryFile> MadeFiles::Create(const std::string& path) {
     std::lock_guard lock(mutex_);
-    files_.emplace_back(path, identity);
+    std::optional<BinaryFile> file = BinaryFile::TryCreateExclusive(path);
+    if (file) files_.emplace_back(path, file->Identity());
+    return file;
 }
 
 void MadeFiles::Forget(const std::string& path) noexcept {
@@ -46,13 +48,10 @@ ScratchFile& ScratchFile::operator=(ScratchFile&& other) noexcept {
 }
 
 bool ScratchFile::TryCreate() {
-    std::optional<BinaryFile> file = BinaryFile::TryCreateExclusive(path_);
+    std::optional<BinaryFile> file = registry_ ? registry_->Create(path_) : BinaryFile::TryCreateExclusive(path_);
     if (!file) return false;
-    const FileIdentity identity = file->Identity();
-    // Registered before anything is written, so that a signal from now on removes it.
-    if (registry_) registry_->Add(path_, identity);
+    made_ = file->Identity();
     file_ = std::move(*file);
-    made_ = identity;
     return true;
 }
 

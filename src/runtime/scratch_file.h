@@ -16,7 +16,9 @@ namespace trenn {
 // signal) without touching the files' descriptors, which the loading thread may be using.
 class MadeFiles {
 public:
-    void Add(const std::string& path, FileIdentity identity);
+    // Makes a new file at the path as BinaryFile::TryCreateExclusive does and records it, both
+    // before RemoveAll can run: a signal that ends the program in between finds it recorded.
+    std::optional<BinaryFile> Create(const std::string& path);
     void Forget(const std::string& path) noexcept;
     // Removes every entry that is still the very file this process made. Never fails.
     void RemoveAll() noexcept;

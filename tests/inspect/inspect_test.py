@@ -523,7 +523,8 @@ class Render(InspectCase):
         cube = os.path.join(SAMPLES, "cube.o")
         pipe = self.path("picture.pipe")
         os.mkfifo(pipe)
-        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        # Each signal a few times: one that comes just as the file appears must find it too.
+        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP) * 4:
             with self.subTest(signal=signal_number.name):
                 child = subprocess.Popen([INSPECT, "--render", pipe, cube], stdout=subprocess.PIPE,
                                          stderr=subprocess.PIPE, env=self.env)
