@@ -59,7 +59,7 @@ std::vector<ExportPart> TickedParts(const std::vector<MeshPart>& parts, const st
 }
 
 ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
-                          const std::string& path, const TemporaryFileNotice& notice) {
+                          const std::string& path, MadeFiles* temporaries) {
     ExportSummary summary;
     summary.parts = parts.size();
     try {
@@ -97,7 +97,7 @@ ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat for
                              " of their distinct arrays";
             return summary;
         }
-        OutputFile out(path, notice);
+        OutputFile out(path, temporaries);
         switch (format) {
             case ExportFormat::Obj: summary.vertices = WriteObj(planned, out); break;
             case ExportFormat::Ply: summary.vertices = WritePly(planned, out); break;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/mesh.h"
+#include "runtime/scratch_file.h"
 
 namespace trenn {
 
@@ -40,10 +41,6 @@ std::optional<ExportFormat> ExportFormatFromPath(const std::string& path);
 // "obj", "ply", "stl" or "glb".
 const char* ExportFormatName(ExportFormat format);
 
-// Told the temporary file's path when it has been made, and "" once it has been renamed or
-// removed: for a caller that must remove it should the program be ended meanwhile.
-using TemporaryFileNotice = std::function<void(const std::string& temporaryPath)>;
-
 // The parts of the list entries ticked, in list order, each named by its entry's text (bytes
 // that are not UTF-8 replaced): parts[k] belongs to entry k.
 std::vector<ExportPart> TickedParts(const std::vector<MeshPart>& parts, const std::vector<std::string>& listTexts,
@@ -53,7 +50,9 @@ std::vector<ExportPart> TickedParts(const std::vector<MeshPart>& parts, const st
 // each written in full, up to 64 times the vertices and triangles of the distinct arrays and
 // 2^24 more; an export that would write more is refused with a detail that says so. The file appears whole or not at all:
 // it is written under a temporary name beside `path` and renamed over it once it is on disk.
+// `temporaries`, when given, records the temporary file while it is there, for a cleanup that
+// must remove it should the program be ended meanwhile.
 ExportSummary ExportParts(const std::vector<ExportPart>& parts, ExportFormat format,
-                          const std::string& path, const TemporaryFileNotice& notice = {});
+                          const std::string& path, MadeFiles* temporaries = nullptr);
 
 }  // namespace trenn

@@ -44,20 +44,19 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
-OutputFile::OutputFile(const std::string& path, TemporaryFileNotice notice)
-    : path_(path), notice_(std::move(notice)), temporary_(FolderOf(path) + "/.trenn-export-XXXXXX") {
+OutputFile::OutputFile(const std::string& path, MadeFiles* temporaries)
+    : path_(path), temporaries_(temporaries), temporary_(FolderOf(path) + "/.trenn-export-XXXXXX") {
     // mkostemp creates the file exclusively, readable and writable by the caller alone.
-    fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+    fd_ = temporaries_ ? temporaries_->CreateTemporary(temporary_) : ::mkostemp(temporary_.data(), O_CLOEXEC);
     if (fd_ < 0) {
         const int error = errno;
         temporary_.clear();
         throw ExportFailure(ErrorText(error));
     }
-    if (notice_) notice_(temporary_);
     const auto giveUp = [this] {
         ::close(fd_);
         ::unlink(temporary_.c_str());
-        if (notice_) notice_("");
+        if (temporaries_) temporaries_->Forget(temporary_);
     };
     try {
         buffer_.resize(kBufferSize);
@@ -85,7 +84,7 @@ OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());
-        if (notice_) notice_("");
+        if (temporaries_) temporaries_->Forget(temporary_);
     }
 }
 
@@ -184,8 +183,8 @@ void OutputFile::Commit() {
     fd_ = -1;
     if (::close(fd) != 0) FailWithErrno(errno);
     if (::rename(temporary_.c_str(), path_.c_str()) != 0) FailWithErrno(errno);
+    if (temporaries_) temporaries_->Forget(temporary_);
     temporary_.clear();
-    if (notice_) notice_("");
 }
 
 }  // namespace trenn

@@ -33,9 +33,9 @@ public:
     // The size of the buffer, and the most Room() hands out at once.
     static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-    // Throws ExportFailure when the temporary file cannot be made. `notice` hears of the
-    // temporary file as it comes and goes.
-    OutputFile(const std::string& path, TemporaryFileNotice notice);
+    // Throws ExportFailure when the temporary file cannot be made. `temporaries`, when given,
+    // records the temporary file from the moment it is made until it is renamed or removed.
+    OutputFile(const std::string& path, MadeFiles* temporaries);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -66,7 +66,7 @@ private:
     [[noreturn]] void FailWithErrno(int error);
 
     std::string path_;
-    TemporaryFileNotice notice_;
+    MadeFiles* temporaries_;
     std::string temporary_;
     int fd_ = -1;
     std::vector<unsigned char> buffer_;  // being filled

@@ -1,10 +1,5 @@
 #include "inspect/export_command.h"
 
-#include <unistd.h>
-
-#include <mutex>
-
-
 namespace trenn {
 
 std::optional<ExportRequest> ParseExportRequest(const std::string& out) {
@@ -36,18 +31,12 @@ ExportSummary ExportTicked(const ExportRequest& request, const LoadedModel& mode
     const std::vector<ExportPart> chosen = TickedParts(model.parts, model.listTexts, ticked);
     ExportSummary summary;
     {
-        // The signal's thread reads the temporary file's path while the export sets it.
-        std::mutex mutex;
-        std::string temporary;
+        MadeFiles temporaries;
         const TerminationCleanup removeTemporary(termination, [&] {
             cleanup();
-            const std::lock_guard lock(mutex);
-            if (!temporary.empty()) ::unlink(temporary.c_str());
+            temporaries.RemoveAll();
         });
-        summary = ExportParts(chosen, request.format, request.path, [&](const std::string& path) {
-            const std::lock_guard lock(mutex);
-            temporary = path;
-        });
+        summary = ExportParts(chosen, request.format, request.path, &temporaries);
     }
     termination.SetCleanup(cleanup);  // what removeTemporary took away when it went
     return summary;

@@ -6,12 +6,9 @@
 #include <QLocale>
 #include <QMessageBox>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -101,12 +98,10 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
     DesktopPlatform platform;
     trenn::ObjectLoader loader(platform);
     // A file being exported or saved is written under a temporary name until it is whole.
-    std::mutex temporaryMutex;
-    std::string temporary;
+    trenn::MadeFiles temporaries;
     const trenn::TerminationCleanup cleanup(termination, [&] {
         loader.RemoveScratchFiles();
-        const std::lock_guard lock(temporaryMutex);
-        if (!temporary.empty()) ::unlink(temporary.c_str());
+        temporaries.RemoveAll();
     });
     const trenn::StartupOutcome outcome = loader.Start(command.objectFile);
     int status = 1;  // the message box has been shown; nothing more runs
@@ -123,10 +118,7 @@ int RunViewer(const trenn::CommandLine& command, trenn::TerminationGuard& termin
             [&platform](const std::string& text, const std::string& title, const std::string& detail) {
                 platform.ShowMessage(text, title, detail);
             },
-            [&](const std::string& path) {
-                const std::lock_guard lock(temporaryMutex);
-                temporary = path;
-            });
+            &temporaries);
         status = QApplication::exec();
     }
     trenn::SetOpenFileDialogPlatform(nullptr);

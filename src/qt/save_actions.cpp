@@ -78,12 +78,12 @@ std::pair<std::string, ExportFormat> ExportTarget(const std::string& chosen, con
 }
 
 SaveActions::SaveActions(FrmTrenn& window, std::function<std::string()> shownFile, AskForPath ask, Tell tell,
-                         TemporaryFileNotice temporary)
+                         MadeFiles* temporaries)
     : window_(window),
       shownFile_(std::move(shownFile)),
       ask_(std::move(ask)),
       tell_(std::move(tell)),
-      temporary_(std::move(temporary)),
+      temporaries_(temporaries),
       exportFilter_(ExportFilters().front()) {
     export_ = new QAction(QStringLiteral("Export parts..."), &window_);
     export_->setObjectName(QStringLiteral("exportAction"));
@@ -116,7 +116,7 @@ void SaveActions::ExportParts() {
     ExportSummary summary;
     {
         const BusyCursor busy;
-        summary = trenn::ExportParts(parts, format, path, temporary_);
+        summary = trenn::ExportParts(parts, format, path, temporaries_);
     }
     if (!summary.written) tell_("The parts could not be exported to " + path + ".", kErrorTitle, summary.detail);
 }
@@ -140,7 +140,7 @@ void SaveActions::SavePicture() {
             detail = "cannot write " + path + ": " + writer.errorString().toStdString();
         } else {
             try {
-                OutputFile out(path, temporary_);
+                OutputFile out(path, temporaries_);
                 out.Write(encoded.constData(), static_cast<std::size_t>(encoded.size()));
                 out.Commit();
             } catch (const ExportFailure& failure) {

@@ -32,10 +32,10 @@ public:
     using Tell = std::function<void(const std::string& text, const std::string& title, const std::string& detail)>;
 
     // `shownFile` gives the path of the file shown, from which the names proposed are made;
-    // `temporary` hears of a temporary file as it comes and goes, for a cleanup that must
-    // remove it should the program be ended meanwhile.
+    // `temporaries`, when given, records a file being written under a temporary name, for a
+    // cleanup that must remove it should the program be ended meanwhile.
     SaveActions(FrmTrenn& window, std::function<std::string()> shownFile, AskForPath ask, Tell tell,
-                TemporaryFileNotice temporary = {});
+                MadeFiles* temporaries = nullptr);
 
     QAction* ExportAction() const { return export_; }
     QAction* SavePictureAction() const { return savePicture_; }
@@ -53,7 +53,7 @@ private:
     std::function<std::string()> shownFile_;
     AskForPath ask_;
     Tell tell_;
-    TemporaryFileNotice temporary_;
+    MadeFiles* temporaries_;
     QAction* export_ = nullptr;
     QAction* savePicture_ = nullptr;
     QString exportFilter_;  // the format chosen last, offered first next time

@@ -1,9 +1,12 @@
 #include "runtime/scratch_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 #include "runtime/load_failure.h"
 
@@ -21,6 +24,22 @@ std::optional<BinaryFile> MadeFiles::Create(const std::string& path) {
     std::optional<BinaryFile> file = BinaryFile::TryCreateExclusive(path);
     if (file) files_.emplace_back(path, file->Identity());
     return file;
+}
+
+int MadeFiles::CreateTemporary(std::string& pattern) {
+    std::lock_guard lock(mutex_);
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return fd;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        errno = error;
+        return -1;
+    }
+    files_.emplace_back(pattern, FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)});
+    return fd;
 }
 
 void MadeFiles::Forget(const std::string& path) noexcept {

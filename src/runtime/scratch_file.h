@@ -12,13 +12,17 @@
 
 namespace trenn {
 
-// The scratch files a process made, for removing them from another thread (a termination
-// signal) without touching the files' descriptors, which the loading thread may be using.
+// The files a process made and has not yet given up or renamed (scratch files, files written
+// under a temporary name), for removing them from another thread (a termination signal)
+// without touching the files' descriptors, which their writers may be using.
 class MadeFiles {
 public:
     // Makes a new file at the path as BinaryFile::TryCreateExclusive does and records it, both
     // before RemoveAll can run: a signal that ends the program in between finds it recorded.
     std::optional<BinaryFile> Create(const std::string& path);
+    // Makes a new file from a mkostemp pattern ("...XXXXXX", filled in) and records it the same
+    // way. Returns its descriptor, or -1 with errno set.
+    int CreateTemporary(std::string& pattern);
     void Forget(const std::string& path) noexcept;
     // Removes every entry that is still the very file this process made. Never fails.
     void RemoveAll() noexcept;

@@ -18,6 +18,7 @@
 #include "runtime/binary_file.h"
 #include "runtime/bulk_memory.h"
 #include "runtime/region_space.h"
+#include "runtime/scratch_file.h"
 #include "runtime/checked.h"
 #include "runtime/text.h"
 #include "support/sanitizers.h"
@@ -80,6 +81,40 @@ TEST(BinaryFile, CopyAndExtendLeaveExactLength) {
     out.ReadAt(0, buffer, 6);
     EXPECT_EQ(std::string(buffer, 4), "6789");
     EXPECT_EQ(buffer[4], 0);
+}
+
+// What a signal's cleanup removes: the files made and still there as made; not a file
+// forgotten (renamed into place), nor one that another program has put at a made file's path.
+TEST(MadeFiles, RemoveAllTakesOnlyTheFilesMadeAndKept) {
+    TempDir dir;
+    MadeFiles made;
+    const std::string scratch = dir.File("scratch.tmp");
+    ASSERT_TRUE(made.Create(scratch).has_value());
+    EXPECT_FALSE(made.Create(scratch).has_value());  // never over what stands there
+    std::string temporary = dir.File("out-XXXXXX");
+    const int fd = made.CreateTemporary(temporary);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::string renamed = dir.File("kept-XXXXXX");
+    const int keptFd = made.CreateTemporary(renamed);
+    ASSERT_GE(keptFd, 0);
+    ::close(keptFd);
+    const std::string target = dir.File("target");
+    ASSERT_EQ(::rename(renamed.c_str(), target.c_str()), 0);
+    made.Forget(renamed);
+    std::string replaced = dir.File("theirs-XXXXXX");
+    const int replacedFd = made.CreateTemporary(replaced);
+    ASSERT_GE(replacedFd, 0);
+    ::close(replacedFd);
+    const std::string theirs = dir.File("theirs");
+    std::ofstream(theirs) << "theirs";
+    ASSERT_EQ(::rename(theirs.c_str(), replaced.c_str()), 0);
+
+    made.RemoveAll();
+    EXPECT_FALSE(EntryExists(scratch));
+    EXPECT_FALSE(EntryExists(temporary));
+    EXPECT_TRUE(EntryExists(target));
+    EXPECT_TRUE(EntryExists(replaced));
 }
 
 TEST(Checked, SingleResultsFailOnNanAndOverflowOnly) {
