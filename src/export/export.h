@@ -5,15 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/mesh.h"
-#include "runtime/scratch_file.h"
 
 namespace trenn {
+
+class MadeFiles;
 
 enum class ExportFormat { Obj, Ply, Stl, Glb };
 

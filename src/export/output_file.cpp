@@ -11,6 +11,8 @@
 #include <system_error>
 #include <utility>
 
+#include "runtime/scratch_file.h"
+
 namespace trenn {
 
 namespace {

@@ -1,5 +1,7 @@
 #include "inspect/export_command.h"
 
+#include "runtime/scratch_file.h"
+
 namespace trenn {
 
 std::optional<ExportRequest> ParseExportRequest(const std::string& out) {

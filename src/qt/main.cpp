@@ -21,6 +21,7 @@
 #include "qt/open_file_dialog.h"
 #include "qt/save_actions.h"
 #include "qt/termination_watch.h"
+#include "runtime/scratch_file.h"
 #include "runtime/termination_guard.h"
 
 namespace {
